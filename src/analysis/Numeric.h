@@ -1,0 +1,49 @@
+// Rounding rules and the floating-point mode shared by every layer.
+//
+// Every real-to-integer conversion the system calls "rounded" goes to the nearest
+// integer with ties to the even one (2.5 -> 2, 3.5 -> 4); "truncated" goes toward zero.
+// Both work in the processor's default rounding mode, which SetFloatControl() re-asserts
+// on entry to every host- or control-facing operation.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
+
+namespace vm {
+
+// Nearest integer, ties to even, saturated to the int32 range (NaN gives 0) so that no
+// value can make the conversion undefined.
+inline int32_t nearest(double v) {
+  if (!(v == v)) return 0;
+  const double r = std::nearbyint(v);  // default mode: to nearest, ties to even
+  if (r >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (r <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(r);
+}
+
+// Truncation toward zero, saturated like nearest().
+inline int32_t truncated(double v) {
+  if (!(v == v)) return 0;
+  if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(v);
+}
+
+// All floating-point exceptions masked, rounding to nearest: a division by zero gives an
+// infinity, never a trap. Cheap enough (one control-register write) to run on entry to
+// every block.
+inline void SetFloatControl() {
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
+  // MXCSR: bits 7..12 mask the six exceptions; bits 13..14 = 00 select round-to-nearest.
+  constexpr unsigned kAllMasked = 0x1F80u;
+  constexpr unsigned kRoundingBits = 0x6000u;
+  _mm_setcsr((_mm_getcsr() | kAllMasked) & ~kRoundingBits);
+#endif
+}
+
+}  // namespace vm
