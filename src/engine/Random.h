@@ -14,7 +14,8 @@ namespace vm {
 class tRandom {
  public:
   // Real in 0..1 (1 excluded): state / 2^32 after one step.
-  static float Random() { return static_cast<float>(Next() * (1.0 / 4294967296.0)); }
+  // Double, not float: a float would round the largest states up to 1.0.
+  static double Random() { return Next() * (1.0 / 4294967296.0); }
 
   // Integer in 0..n-1: the upper 32 bits of the 64-bit product state * n after one step.
   static int32_t RandomInt(uint32_t n) {
