@@ -34,6 +34,17 @@ inline int32_t truncated(double v) {
   return static_cast<int32_t>(v);
 }
 
+// Nearest integer, ties to even, for values known to lie well inside the int32 range (ring
+// offsets, table positions): one conversion instruction under the rounding mode that
+// SetFloatControl() selects.
+inline int32_t nearestInRange(float v) {
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
+  return _mm_cvt_ss2si(_mm_set_ss(v));
+#else
+  return static_cast<int32_t>(std::nearbyint(v));
+#endif
+}
+
 // All floating-point exceptions masked, rounding to nearest: a division by zero gives an
 // infinity, never a trap. Cheap enough (one control-register write) to run on entry to
 // every block.

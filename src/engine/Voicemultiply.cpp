@@ -1,0 +1,412 @@
+#include "engine/Voicemultiply.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+#include "analysis/Numeric.h"
+
+namespace vm {
+
+namespace {
+
+constexpr const char* kParameterNames[kParameterCount] = {
+    "Clones", "Timing", "VibDepth", "VibRate", "VibRandom", "Split", "BassFmnts",
+    "BassLevel", "AltoFmnts", "AltoLevel", "Section", "Focus", "Balance", "Mix",
+    "DryDelay", "DynDepth", "DynRate", "DynRandom", "UnisonFmnts", "UnisonLevel", "Gain"};
+constexpr int kNameWidth = 11;           // names are padded with spaces to 11 characters
+constexpr int kProgramNameLength = 24;   // characters kept of a program name
+constexpr float kSubnormalGuard = 1e-23f;
+constexpr float kLevelNorm = 1.078f;     // voice level scale: 1.078 / sqrt(count)
+constexpr float kDryPlaceGain = 1.3f;    // dry path gain at its stereo place
+constexpr double kMaxDryDelaySeconds = 0.25;
+// Inputs beyond this are nonsense (+300 dBFS); limiting them keeps every sum finite.
+constexpr float kInputLimit = 1e15f;
+// The engine's working range of sample rates; the host's value is stored as it came.
+constexpr float kMinEngineRate = 1000.0f;
+constexpr float kMaxEngineRate = 400000.0f;
+
+// Host value to integer setting: the value limited to 0..1 first, so nothing overflows.
+int32_t ClonesFromHost(float v) { return std::clamp(nearest(tVoicemultiply::Clamped(v) * 31.0) + 1, 1, kMaxClones); }
+int32_t SplitFromHost(float v) { return nearest(tVoicemultiply::Clamped(v) * 5.0); }
+int32_t SectionFromHost(float v) { return nearest(tVoicemultiply::Clamped(v) * 3.99 + 0.5); }
+// Switches compare the raw value: NaN is off.
+bool SwitchFromHost(float v) { return v >= 0.5f; }
+
+// Ring length for a rate: doubled above 50 kHz, quadrupled above 100 kHz, so that the
+// longest voice delay (271 ms) and the dry delay (250 ms) fit at 192 kHz.
+int32_t RingLengthFor(float rateHz) {
+  int32_t length = tVoicemultiply::kRingLength;
+  if (rateHz > 50000.0f) length *= 2;
+  if (rateHz > 100000.0f) length *= 2;
+  return length;
+}
+
+float EngineRateFor(float hostRateHz) {
+  if (!(hostRateHz == hostRateHz)) return 44100.0f;
+  return std::clamp(hostRateHz, kMinEngineRate, kMaxEngineRate);
+}
+
+float SanitisedInput(float x) {
+  if (!std::isfinite(x)) return 0.0f;
+  return std::clamp(x, -kInputLimit, kInputLimit);
+}
+
+}  // namespace
+
+struct tVoicemultiply::tBlockValues {
+  int32_t clones;
+  bool dynOn;         // DynDepth above 0.02
+  float dynDepth;
+  float unisonGain;   // 10^(UnisonLevel - 0.5)
+  float wet;          // output gain x Mix
+  float dry;          // output gain x (1 - Mix)
+  float dryA, dryB;   // the dry path's gains at its stereo place
+  int32_t dryDelay;   // samples
+};
+
+void tVoicemultiply::SetEditorFactory(tEditorFactory factory) { editorFactory = factory; }
+
+tVoicemultiply::tVoicemultiply(audioMasterCallback master) {
+  Create(master, kParameterCount, 1);
+  setNumInputs(1);
+  setUniqueIDString(kUniqueId);
+  setNumOutputs(2);
+  canProcessReplacing(true);
+  setProgramName("Default");
+  AllocateRings(engineRate);
+  lastDynDepth = -1.0f;
+  lastDynRate = -1.0f;
+  lastDynRandom = false;
+  vibRateLogMin = static_cast<float>(std::log10(1.1));
+  vibRateLogMax = static_cast<float>(std::log10(8.0));
+  for (auto& voice : voices) voice = std::make_unique<tSingleClone>(getSampleRate());
+  // Section engines: created here once they exist.
+  InitVoiceTables();
+  Reconfigure(16);
+  processing.clear();
+  if (tEditorFactory factory = editorFactory.load()) factory(*this);
+}
+
+tVoicemultiply::~tVoicemultiply() = default;
+
+void tVoicemultiply::AllocateRings(float rateHz) {
+  const int32_t length = RingLengthFor(rateHz);
+  if (dryRing && ringMask + 1 == length) return;
+  dryRing = std::make_unique<float[]>(length);
+  unisonRing = std::make_unique<float[]>(length);
+  bassRing = std::make_unique<float[]>(length);
+  altoRing = std::make_unique<float[]>(length);
+  ringMask = length - 1;
+  writePos = 0;
+}
+
+void tVoicemultiply::ClearRings() {
+  const size_t length = static_cast<size_t>(ringMask) + 1;
+  for (float* ring : {dryRing.get(), unisonRing.get(), bassRing.get(), altoRing.get()})
+    std::fill(ring, ring + length, 0.0f);
+  writePos = 0;
+}
+
+void tVoicemultiply::InitVoiceTables() {
+  for (int32_t i = 0; i < kMaxClones; ++i) voices[i]->InitVoiceTable(i);
+}
+
+bool tVoicemultiply::AcquireProcessing() {
+  // A block lasts milliseconds; waiting longer means the caller is the block itself.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (processing.test_and_set(std::memory_order_acquire)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+void tVoicemultiply::Reconfigure(int32_t count) {
+  SetFloatControl();
+  std::lock_guard<std::mutex> serialised(reconfigureLock);
+  count = std::clamp(count, 1, kMaxClones);
+
+  const float dynDepth = Clamped(DynDepth), dynRate = Clamped(DynRate);
+  const bool dynRandom = DynRandom, vibRandom = VibRandom;
+  const bool dynChanged =
+      dynDepth != lastDynDepth || dynRate != lastDynRate || dynRandom != lastDynRandom;
+  lastDynDepth = dynDepth;
+  lastDynRate = dynRate;
+  lastDynRandom = dynRandom;
+
+  tVoiceSetup setup{};
+  setup.levelNorm = kLevelNorm / std::sqrt(static_cast<float>(count));
+  setup.order = Section % 4;
+  const float balance = Clamped(Balance), focus = Clamped(Focus);
+  const float lo = std::max(1.0f - balance - 0.5f * focus, 0.0f);
+  const float hi = std::min(1.0f - balance + 0.5f * focus, 1.0f);
+  setup.lo = lo;
+  setup.width = hi - lo;
+  setup.count = count;
+  setup.dynChanged = dynChanged;
+  // Few voices get a wider choice of vibrato rates: 0.75 to 12 Hz instead of 1.1 to 8 Hz.
+  const bool narrowRates = count > 3 || vibRandom;
+  vibRateLogMin = static_cast<float>(std::log10(narrowRates ? 1.1 : 0.75));
+  vibRateLogMax = static_cast<float>(std::log10(narrowRates ? 8.0 : 12.0));
+  setup.vibRateLogMin = vibRateLogMin;
+  setup.vibRateLogMax = vibRateLogMax;
+  setup.Timing = Clamped(Timing);
+  setup.VibDepth = Clamped(VibDepth);
+  setup.VibRate = Clamped(VibRate);
+  setup.DynDepth = dynDepth;
+  setup.DynRate = dynRate;
+  setup.Focus = focus;
+  setup.VibRandom = vibRandom;
+  setup.DynRandom = dynRandom;
+  setup.Split = Split;
+
+  // With random borrowing any voice's table or ramp may be used, so all 32 stay current.
+  const int32_t voicesToSetUp = (vibRandom || dynRandom) ? kMaxClones : count;
+  for (int32_t i = 0; i < voicesToSetUp; ++i) voices[i]->SetUp(i, setup);
+
+  dryDelaySamples = nearest(Clamped(DryDelay) * kMaxDryDelaySeconds * engineRate);
+  // Section engines take their settings here once they exist.
+  Clones = count;
+}
+
+// ---- parameters ----
+
+Relaxed<float>* tVoicemultiply::RealSetting(int32_t index) {
+  switch (index) {
+    case kTiming: return &Timing;
+    case kVibDepth: return &VibDepth;
+    case kVibRate: return &VibRate;
+    case kBassFmnts: return &BassFmnts;
+    case kBassLevel: return &BassLevel;
+    case kAltoFmnts: return &AltoFmnts;
+    case kAltoLevel: return &AltoLevel;
+    case kFocus: return &Focus;
+    case kBalance: return &Balance;
+    case kMix: return &Mix;
+    case kDryDelay: return &DryDelay;
+    case kDynDepth: return &DynDepth;
+    case kDynRate: return &DynRate;
+    case kUnisonFmnts: return &UnisonFmnts;
+    case kUnisonLevel: return &UnisonLevel;
+    case kGain: return &Gain;
+    default: return nullptr;
+  }
+}
+
+// Stores the host value's setting; true when it differs from the one held.
+bool tVoicemultiply::StoreIfChanged(int32_t index, float v) {
+  auto storeInt = [](Relaxed<int32_t>& setting, int32_t value) {
+    if (setting == value) return false;
+    setting = value;
+    return true;
+  };
+  auto storeSwitch = [](Relaxed<bool>& setting, bool value) {
+    if (setting == value) return false;
+    setting = value;
+    return true;
+  };
+  switch (index) {
+    case kClones: return storeInt(Clones, ClonesFromHost(v));
+    case kSplit: return storeInt(Split, SplitFromHost(v));
+    case kSection: return storeInt(Section, SectionFromHost(v));
+    case kVibRandom: return storeSwitch(VibRandom, SwitchFromHost(v));
+    case kDynRandom: return storeSwitch(DynRandom, SwitchFromHost(v));
+    default: break;
+  }
+  Relaxed<float>* setting = RealSetting(index);
+  if (!setting) return false;
+  const float old = *setting;
+  // Exact comparison; a NaN never equals itself, so it is stored (and ignored by the
+  // engine, which reads it as 0) every time.
+  if (old == v) return false;
+  *setting = v;
+  return true;
+}
+
+void tVoicemultiply::setParameter(int32_t index, float value) {
+  SetFloatControl();
+  const int32_t count = index == kClones ? ClonesFromHost(value) : int32_t(Clones);
+  if (StoreIfChanged(index, value)) Reconfigure(count);
+  if (ensembleEditor) ensembleEditor->ParameterChanged(index);
+}
+
+float tVoicemultiply::getParameter(int32_t index) {
+  SetFloatControl();
+  switch (index) {
+    case kClones: return static_cast<float>(Clones - 1) / 31.0f;
+    case kSplit: return static_cast<float>(Split) / 5.0f;
+    case kSection: return static_cast<float>(Section) / 4.0f;
+    case kVibRandom: return VibRandom ? 1.0f : 0.0f;
+    case kDynRandom: return DynRandom ? 1.0f : 0.0f;
+    default: break;
+  }
+  const Relaxed<float>* setting = RealSetting(index);
+  return setting ? float(*setting) : 0.0f;
+}
+
+void tVoicemultiply::getParameterName(int32_t index, char* text) {
+  if (!text || index < 0 || index >= kParameterCount) return;
+  const char* name = kParameterNames[index];
+  const size_t length = std::strlen(name);
+  std::memcpy(text, name, length);
+  std::memset(text + length, ' ', kNameWidth - length);
+  text[kNameWidth] = '\0';
+}
+
+void tVoicemultiply::getParameterLabel(int32_t index, char* text) {
+  if (!text || index < 0 || index >= kParameterCount) return;
+  std::strcpy(text, "        ");
+}
+
+void tVoicemultiply::getParameterDisplay(int32_t index, char* text) {
+  SetFloatControl();
+  if (!text || index < 0 || index >= kParameterCount) return;
+  switch (index) {
+    case kClones: float2string(static_cast<float>(Clones), text); return;
+    case kTiming: float2string(9.0f * Timing + 1.0f, text); return;
+    case kVibDepth:
+    case kVibRate:
+    case kDynDepth:
+    case kDynRate: {
+      const float tenfold = 10.0f * float(*RealSetting(index));
+      float2string(tenfold, text);
+      return;
+    }
+    case kVibRandom: std::strcpy(text, VibRandom ? "Yes" : "No"); return;
+    case kDynRandom: std::strcpy(text, DynRandom ? "Yes" : "No"); return;
+    case kSplit: float2string(static_cast<float>(Split), text); return;
+    case kSection: float2string(static_cast<float>(Section + 1), text); return;
+    default: float2string(*RealSetting(index), text); return;
+  }
+}
+
+void tVoicemultiply::setProgramName(const char* name) {
+  SetFloatControl();
+  if (!name) return;
+  std::strncpy(programName, name, kProgramNameLength);
+  programName[kProgramNameLength] = '\0';
+}
+
+void tVoicemultiply::getProgramName(char* text) {
+  SetFloatControl();
+  if (text) std::strcpy(text, programName);
+}
+
+void tVoicemultiply::setEditor(TEffEditor* newEditor) {
+  TAudioEffect::setEditor(newEditor);
+  ensembleEditor = dynamic_cast<tParameterListener*>(newEditor);
+}
+
+// ---- lifecycle ----
+
+void tVoicemultiply::suspend() {
+  SetFloatControl();
+  if (!AcquireProcessing()) return;
+  ClearRings();
+  // Section engines are reset here once they exist.
+  {
+    std::lock_guard<std::mutex> serialised(reconfigureLock);
+    for (auto& voice : voices) voice->ReleaseRetiredTables();
+  }
+  processing.clear(std::memory_order_release);
+}
+
+// The whole engine follows the host's rate: rings sized for it, voices and dry delay
+// reconfigured, so delays, vibrato periods and ramps keep their length in seconds.
+void tVoicemultiply::setSampleRate(float rateHz) {
+  SetFloatControl();
+  TAudioEffect::setSampleRate(rateHz);
+  const float rate = EngineRateFor(rateHz);
+  if (rate == engineRate) return;
+  if (!AcquireProcessing()) return;
+  {
+    std::lock_guard<std::mutex> serialised(reconfigureLock);
+    engineRate = rate;
+    AllocateRings(rate);
+    ClearRings();
+    for (auto& voice : voices) voice->SetSampleRate(rate);
+  }
+  processing.clear(std::memory_order_release);
+  Reconfigure(Clones);
+}
+
+// ---- processing ----
+
+void tVoicemultiply::process(float** inputs, float** outputs, int32_t count) {
+  ProcessBlock(inputs, outputs, false, count);
+}
+
+void tVoicemultiply::processReplacing(float** inputs, float** outputs, int32_t count) {
+  ProcessBlock(inputs, outputs, true, count);
+}
+
+tVoicemultiply::tBlockValues tVoicemultiply::ReadBlockValues() const {
+  tBlockValues values{};
+  values.clones = std::clamp(int32_t(Clones), 1, kMaxClones);
+  values.dynDepth = Clamped(DynDepth);
+  values.dynOn = values.dynDepth > 0.02f;  // level movement off at 0.02 and below
+  values.unisonGain = static_cast<float>(std::pow(10.0, Clamped(UnisonLevel) - 0.5));
+  const float outGain =
+      static_cast<float>(std::pow(10.0, (Clamped(Gain) - 0.5) * 40.0 / 20.0));  // +-20 dB
+  const float mix = Clamped(Mix);
+  values.wet = outGain * mix;
+  values.dry = (1.0f - mix) * outGain;
+  if (values.wet < 0.1f) values.wet += kSubnormalGuard;
+  if (values.dry < 0.1f) values.dry += kSubnormalGuard;
+  const float balance = Clamped(Balance), focus = Clamped(Focus);
+  const float lo = std::max(1.0f - balance - 0.5f * focus, 0.0f);
+  const float hi = std::min(1.0f - balance + 0.5f * focus, 1.0f);
+  const float place = lo + 0.5f * (hi - lo);
+  values.dryA = kDryPlaceGain * place;
+  values.dryB = kDryPlaceGain * (1.0f - place);
+  values.dryDelay = std::clamp(int32_t(dryDelaySamples), 0, ringMask);
+  return values;
+}
+
+void tVoicemultiply::ProcessBlock(float** inputs, float** outputs, bool replacing,
+                                  int32_t count) {
+  SetFloatControl();
+  if (processing.test_and_set(std::memory_order_acquire)) return;
+  struct tRelease {
+    std::atomic_flag& flag;
+    ~tRelease() { flag.clear(std::memory_order_release); }
+  } release{processing};
+  if (count <= 0 || !inputs || !outputs || !inputs[0] || !outputs[0] || !outputs[1]) return;
+
+  const tBlockValues block = ReadBlockValues();
+  const tSectionRings rings{unisonRing.get(), bassRing.get(), altoRing.get(), ringMask};
+  const float* in = inputs[0];
+  float* outA = outputs[0];
+  float* outB = outputs[1];
+  int32_t pos = writePos;
+
+  for (int32_t i = 0; i < count; ++i) {
+    const float x = SanitisedInput(in[i]) + kSubnormalGuard;
+    pos = (pos - 1) & ringMask;
+    const float unisonSample = block.unisonGain * x;
+    dryRing[pos] = unisonSample;
+    unisonRing[pos] = unisonSample;
+    // Section step: the section engines write bass, alto and shifted unison here.
+
+    float sumA = 0.0f, sumB = 0.0f;
+    for (int32_t k = 0; k < block.clones; ++k)
+      voices[k]->Step(k, rings, pos, block.dynOn, block.dynDepth, voices, sumA, sumB);
+
+    const float d = dryRing[(pos + block.dryDelay) & ringMask];
+    const float a = sumA * block.wet + block.dry * d * block.dryA;
+    const float b = sumB * block.wet + block.dry * d * block.dryB;
+    if (replacing) {
+      outA[i] = a;
+      outB[i] = b;
+    } else {
+      outA[i] += a;
+      outB[i] += b;
+    }
+  }
+  writePos = pos;
+}
+
+}  // namespace vm

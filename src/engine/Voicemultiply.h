@@ -1,0 +1,146 @@
+// The ensemble effect: one mono input feeds the section rings, up to 32 voices read them
+// with their own delay, vibrato, level movement and stereo place, and the sums are mixed
+// with a delayed dry copy into two outputs.
+//
+// Threads: ProcessBlock runs on the audio thread and takes no lock. Parameters arrive on
+// any thread; each setting is a single relaxed atomic, and Reconfigure (serialised among
+// parameter threads by its own mutex, never touched by the audio thread) only publishes
+// single values and tables that stay alive while a block may read them. Rings are
+// reallocated (sample-rate change) and retired tables freed (suspend) only while holding
+// the `processing` flag, so never under a running block.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "engine/Relaxed.h"
+#include "engine/SingleClone.h"
+#include "engine/VoiceTables.h"
+#include "vst/VstSdk.h"
+
+namespace vm {
+
+class tVoicemultiply;
+
+// What the effect tells its editor when a host parameter arrives.
+class tParameterListener {
+ public:
+  virtual void ParameterChanged(int32_t index) = 0;
+
+ protected:
+  ~tParameterListener() = default;
+};
+
+// Makes the effect's editor; it attaches itself with setEditor. The plug-in binary
+// installs one; without it (tests, tools) the effect has no editor.
+using tEditorFactory = TEffEditor* (*)(tVoicemultiply& effect);
+
+enum tParameterIndex : int32_t {
+  kClones, kTiming, kVibDepth, kVibRate, kVibRandom, kSplit, kBassFmnts, kBassLevel,
+  kAltoFmnts, kAltoLevel, kSection, kFocus, kBalance, kMix, kDryDelay, kDynDepth,
+  kDynRate, kDynRandom, kUnisonFmnts, kUnisonLevel, kGain,
+  kParameterCount
+};
+
+class tVoicemultiply : public TAudioEffect {
+ public:
+  static constexpr int32_t kRingLength = 32768;  // samples at rates up to 50 kHz
+  static constexpr char kUniqueId[5] = "VmMS";
+
+  explicit tVoicemultiply(audioMasterCallback master);  // Create(master, 21, 1)
+  ~tVoicemultiply() override;
+
+  static void SetEditorFactory(tEditorFactory factory);
+
+  // Host binding.
+  void process(float** inputs, float** outputs, int32_t count) override;
+  void processReplacing(float** inputs, float** outputs, int32_t count) override;
+  void suspend() override;
+  void setSampleRate(float rateHz) override;
+  void setParameter(int32_t index, float value) override;
+  float getParameter(int32_t index) override;
+  void getParameterName(int32_t index, char* text) override;
+  void getParameterLabel(int32_t index, char* text) override;
+  void getParameterDisplay(int32_t index, char* text) override;
+  void setProgramName(const char* name) override;
+  void getProgramName(char* text) override;
+  void setEditor(TEffEditor* newEditor) override;
+
+  // Recomputes every engine setting for `count` clones; also called by the editor after it
+  // wrote the store itself.
+  void Reconfigure(int32_t count);
+  void InitVoiceTables();
+
+  // Read-outs for the editor's display and the tests.
+  const tSingleClone& Voice(int32_t index) const { return *voices[index]; }
+  int32_t DryDelaySamples() const { return dryDelaySamples; }
+  int32_t RingLength() const { return ringMask + 1; }
+  float EngineSampleRate() const { return engineRate; }
+
+  // The parameter store, in parameter order. Reals are kept as the host sent them; the
+  // engine reads each through Clamped() below.
+  Relaxed<int32_t> Clones{16};
+  Relaxed<float> Timing{0.5f};
+  Relaxed<float> VibDepth{0.45f};
+  Relaxed<float> VibRate{0.8f};
+  Relaxed<bool> VibRandom{false};
+  Relaxed<int32_t> Split{0};
+  Relaxed<float> BassFmnts{0.4f};
+  Relaxed<float> BassLevel{0.45f};
+  Relaxed<float> AltoFmnts{0.4f};
+  Relaxed<float> AltoLevel{0.4f};
+  Relaxed<int32_t> Section{0};
+  Relaxed<float> Focus{1.0f};
+  Relaxed<float> Balance{0.5f};
+  Relaxed<float> Mix{1.0f};
+  Relaxed<float> DryDelay{0.0f};
+  Relaxed<float> DynDepth{0.25f};
+  Relaxed<float> DynRate{0.5f};
+  Relaxed<bool> DynRandom{true};
+  Relaxed<float> UnisonFmnts{0.5f};
+  Relaxed<float> UnisonLevel{0.5f};
+  Relaxed<float> Gain{0.5f};
+
+  // A stored real as the engine uses it: limited to 0..1, NaN as 0.
+  static float Clamped(float v) { return v >= 0.0f ? (v <= 1.0f ? v : 1.0f) : 0.0f; }
+
+ private:
+  struct tBlockValues;
+  void ProcessBlock(float** inputs, float** outputs, bool replacing, int32_t count);
+  tBlockValues ReadBlockValues() const;
+  void AllocateRings(float rateHz);
+  void ClearRings();
+  bool StoreIfChanged(int32_t index, float value);
+  Relaxed<float>* RealSetting(int32_t index);
+  // Holds `processing` for work that must not overlap a block; false if it could not.
+  bool AcquireProcessing();
+
+  char programName[25] = {};  // at most 24 characters and a terminator
+
+  std::unique_ptr<float[]> dryRing;     // input x unison level, for the dry path
+  std::unique_ptr<float[]> unisonRing;  // unison section
+  std::unique_ptr<float[]> bassRing;    // bass section
+  std::unique_ptr<float[]> altoRing;    // alto section
+  int32_t ringMask = kRingLength - 1;
+  int32_t writePos = 0;  // newest sample, shared by the four rings
+
+  tVoiceArray voices;
+
+  Relaxed<int32_t> dryDelaySamples{0};
+  tParameterListener* ensembleEditor = nullptr;
+  std::atomic_flag processing = ATOMIC_FLAG_INIT;
+  float lastDynDepth = -1.0f;
+  float lastDynRate = -1.0f;
+  bool lastDynRandom = false;
+  float vibRateLogMin = 0.0f;  // log10 of the lowest vibrato rate, Hz
+  float vibRateLogMax = 0.0f;
+  float engineRate = 44100.0f;  // the host's rate as the engine uses it, Hz
+  std::mutex reconfigureLock;   // parameter threads only; the audio thread never takes it
+
+  static inline std::atomic<tEditorFactory> editorFactory{nullptr};
+};
+
+}  // namespace vm
