@@ -1,0 +1,41 @@
+// A small harness around one effect: process a mono signal block by block, read back
+// both outputs.
+#pragma once
+
+#include <vector>
+
+#include "engine/Voicemultiply.h"
+
+namespace vm::test {
+
+struct tStereo {
+  std::vector<float> left, right;
+};
+
+inline tStereo Render(tVoicemultiply& effect, const std::vector<float>& input, int block = 256) {
+  tStereo out{std::vector<float>(input.size()), std::vector<float>(input.size())};
+  std::vector<float> in(input);
+  for (size_t start = 0; start < input.size(); start += block) {
+    const int n = static_cast<int>(std::min<size_t>(block, input.size() - start));
+    float* inputs[] = {in.data() + start};
+    float* outputs[] = {out.left.data() + start, out.right.data() + start};
+    effect.processReplacing(inputs, outputs, n);
+  }
+  return out;
+}
+
+inline std::vector<float> Impulse(size_t length, size_t at = 0, float height = 1.0f) {
+  std::vector<float> x(length, 0.0f);
+  x[at] = height;
+  return x;
+}
+
+// Settings without any random or moving part: a voice is then a pure delay and gain.
+inline void MakeStatic(tVoicemultiply& effect) {
+  effect.setParameter(kVibDepth, 0.0f);
+  effect.setParameter(kVibRandom, 0.0f);
+  effect.setParameter(kDynDepth, 0.0f);
+  effect.setParameter(kDynRandom, 0.0f);
+}
+
+}  // namespace vm::test
