@@ -1,0 +1,92 @@
+// The built plug-in seen from outside: loaded with dlopen and driven only through its
+// record, as a host does.
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "PluginHost.h"
+#include "engine/Voicemultiply.h"
+
+namespace vm {
+namespace {
+
+std::string PluginPath() {
+  const char* path = std::getenv("VM_PLUGIN");
+  return path ? path : DefaultPluginPath();
+}
+
+intptr_t SilentHost(AEffect*, int32_t, int32_t, intptr_t, void*, float) { return 0; }
+
+TEST(Binary, HostWithoutVersionGetsNoEffect) {
+  void* library = dlopen(PluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  auto entry = reinterpret_cast<AEffect* (*)(audioMasterCallback)>(dlsym(library, "main"));
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(entry(SilentHost), nullptr);
+  EXPECT_EQ(entry(nullptr), nullptr);
+  dlclose(library);
+}
+
+TEST(Binary, RecordNamesAndProgram) {
+  tPluginHost host(PluginPath());
+  const AEffect* record = host.Effect();
+  EXPECT_EQ(record->numParams, 21);
+  EXPECT_EQ(record->numPrograms, 1);
+  EXPECT_EQ(record->numInputs, 1);
+  EXPECT_EQ(record->numOutputs, 2);
+  EXPECT_TRUE(record->flags & effFlagsCanReplacing);
+  EXPECT_NE(record->uniqueID, 0);
+  const char* names[] = {"Clones", "Timing", "VibDepth", "VibRate", "VibRandom", "Split",
+                         "BassFmnts", "BassLevel", "AltoFmnts", "AltoLevel", "Section",
+                         "Focus", "Balance", "Mix", "DryDelay", "DynDepth", "DynRate",
+                         "DynRandom", "UnisonFmnts", "UnisonLevel", "Gain"};
+  for (int i = 0; i < 21; ++i) EXPECT_EQ(host.ParameterName(i), names[i]);
+  char program[64];
+  host.Dispatch(effGetProgramName, 0, 0, program);
+  EXPECT_STREQ(program, "Default");
+  host.Dispatch(effSetProgramName, 0, 0, const_cast<char*>("Choir"));
+  host.Dispatch(effGetProgramName, 0, 0, program);
+  EXPECT_STREQ(program, "Choir");
+  host.SetParameter(kTiming, 0.7f);
+  EXPECT_FLOAT_EQ(host.GetParameter(kTiming), 0.7f);
+  EXPECT_EQ(host.ParameterDisplay(kTiming), "7.299999");  // 9 * 0.7f + 1 as a float
+  EXPECT_EQ(host.Dispatch(effIdentify), FourCC('N', 'v', 'E', 'f'));
+}
+
+// The binary's audio equals the engine's, sample for sample, for settings without random
+// draws (the binary has a generator of its own).
+TEST(Binary, ProcessesLikeTheEngineItIsBuiltFrom) {
+  tPluginHost host(PluginPath());
+  tVoicemultiply engine(nullptr);
+  const std::pair<int, float> settings[] = {{kVibRandom, 0}, {kDynRandom, 0}, {kClones, 0.3f},
+                                            {kTiming, 0.8f}, {kMix, 0.7f}, {kDryDelay, 0.1f}};
+  for (const auto& [index, value] : settings) {
+    host.SetParameter(index, value);
+    engine.setParameter(index, value);
+  }
+  host.Start(48000.0f, 300);
+  engine.setSampleRate(48000.0f);
+  std::vector<float> input(48000);
+  for (size_t i = 0; i < input.size(); ++i) input[i] = 0.5f * std::sin(2 * 3.14159265f * 220 * i / 48000.0f);
+  std::vector<float> left, right;
+  host.Render(input, left, right, 300);
+  std::vector<float> engineLeft(input.size()), engineRight(input.size()), in(input);
+  for (size_t start = 0; start < input.size(); start += 300) {
+    float* inputs[] = {in.data() + start};
+    float* outputs[] = {engineLeft.data() + start, engineRight.data() + start};
+    engine.processReplacing(inputs, outputs, static_cast<int32_t>(std::min<size_t>(300, input.size() - start)));
+  }
+  EXPECT_EQ(left, engineLeft);
+  EXPECT_EQ(right, engineRight);
+  float peak = 0;
+  for (float v : left) peak = std::max(peak, std::fabs(v));
+  EXPECT_GT(peak, 0.1f);  // it does sound
+}
+
+}  // namespace
+}  // namespace vm
