@@ -10,7 +10,7 @@ case "$lib" in
     ;;
   *.dll)
     dump=$(objdump -p "$lib")
-    exports=$(printf '%s\n' "$dump" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^\s*\[/{print $NF;next} t{t=0}' | sort -u)
+    exports=$(printf '%s\n' "$dump" | awk '/\[Ordinal\/Name Pointer\] Table/{t=1;next} t&&/^[ \t]*\[/{print $NF;next} t{t=0}' | sort -u)
     imports=$(printf '%s\n' "$dump" | awk '/DLL Name:/{print tolower($3)}' | sort -u)
     for dll in $imports; do
       case "$dll" in
