@@ -1,0 +1,36 @@
+// Fonts by name, pixel height and bold, rasterised from embedded TrueType outlines
+// (Liberation Sans, metrically compatible with Arial; "MS Sans Serif", "Arial" and every
+// other name map to it). Text is anti-aliased onto the pixels below it.
+#pragma once
+
+#include <string>
+
+#include "graphics/Colour.h"
+
+namespace vm {
+
+class TBitmap;
+struct TRect;
+
+class TFont {
+ public:
+  std::string Name = "MS Sans Serif";
+  // Negative: character (em) height in pixels; positive: cell height (ascent + descent).
+  int Height = -11;
+  bool Bold = false;
+  TColor Color = clWindowText;
+
+  // Point size at a given screen resolution: Height = -round(points * ppi / 72).
+  void SetSize(int points, int pixelsPerInch);
+  bool operator==(const TFont&) const = default;
+};
+
+// Metrics and drawing of text in a font. Widths are sums of whole-pixel advances.
+int TextWidth(const TFont& font, const std::string& text);
+int TextHeight(const TFont& font);  // ascent + descent of the font, in pixels
+int TextAscent(const TFont& font);
+// Draws text with its cell's top-left at (x, y), transparent background, clipped.
+void DrawText(TBitmap& dst, const TFont& font, int x, int y, const std::string& text,
+              TColor colour, const TRect& clip);
+
+}  // namespace vm
