@@ -71,7 +71,7 @@ void tSingleClone::Configure(bool resetDynamics) {
     const int32_t ramp = nearest(((1.0 - dynRate) * kRampSecondsPerRate + kRampSecondsMin) *
                                  speed * sampleRate);
     dynPeriod = ramp;
-    dynLen = ramp;
+    SetRampLength(ramp);
     if (phase > 0.5f) {
       dynStep = -1;
       dynPos = nearest((1.0 - phase) * ramp);

@@ -119,6 +119,10 @@ class tSingleClone {
                  const tVoiceArray& voices);
   float LevelStep(float dynDepth, const tVoiceArray& voices);
   void GrowTable(int32_t entries);
+  void SetRampLength(int32_t samples) {
+    dynLen = samples;
+    dynLenInverse = samples > 0 ? 1.0f / static_cast<float>(samples) : 0.0f;
+  }
   void BuildTable(int32_t depth, int32_t half);
 
   float sampleRate;             // Hz; all sample counts of the voice use it
@@ -138,6 +142,7 @@ class tSingleClone {
   Relaxed<float> dynDip{0.0f};   // level fall below 1 at the bottom, at most 1
   Relaxed<float> dynSpan{0.0f};  // dynRise + dynDip
   Relaxed<int32_t> dynLen{0};    // length of the ramp in progress, samples
+  Relaxed<float> dynLenInverse{0.0f};  // 1 / dynLen: the ramp position without a division
   Relaxed<int32_t> dynPeriod{0}; // its own ramp length, samples
   Relaxed<int32_t> dynPos{0};    // 0..dynLen
   Relaxed<int32_t> dynStep{0};   // +1 or -1
@@ -211,9 +216,9 @@ inline float tSingleClone::LevelStep(float dynDepth, const tVoiceArray& voices) 
     float depthFactor = 1.0f;
     if (randomRamps) {
       depthFactor = static_cast<float>(tRandom::Random() + 0.5);
-      dynLen = voices[tRandom::RandomInt(kMaxClones)]->dynPeriod;
+      SetRampLength(voices[tRandom::RandomInt(kMaxClones)]->dynPeriod);
     } else {
-      dynLen = dynPeriod;
+      SetRampLength(dynPeriod);
     }
     const float rise = 0.35f * depthFactor * dynDepth;
     float dip = randomRamps ? static_cast<float>(dynDip) : 0.99f * depthFactor * dynDepth;
@@ -233,8 +238,7 @@ inline float tSingleClone::LevelStep(float dynDepth, const tVoiceArray& voices) 
   }
   dynStep = step;
   dynPos = pos;
-  const int32_t len = dynLen;
-  const float ramp = len > 0 ? static_cast<float>(pos) / static_cast<float>(len) : 0.0f;
+  const float ramp = static_cast<float>(pos) * dynLenInverse;
   return (1.0f - dynDip) + ramp * dynSpan;
 }
 
