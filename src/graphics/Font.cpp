@@ -1,5 +1,6 @@
 #include "graphics/Font.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -102,8 +103,19 @@ int TextWidth(const TFont& font, const std::string& text) {
   return width;
 }
 
-void DrawText(TBitmap& dst, const TFont& font, int x, int y, const std::string& text,
-              TColor colour, const TRect& clip) {
+namespace {
+
+// Ink of `coverage` over a pixel that may be the key colour or carry partial alpha.
+TPixel CoverKeyed(TPixel out, TPixel ink, int coverage, TColor key) {
+  if (ColourOf(out) == key) return (ink & 0x00FFFFFFu) | (static_cast<TPixel>(coverage) << 24);
+  const int alphaBelow = AlphaOf(out);
+  const int alpha = alphaBelow + (255 - alphaBelow) * coverage / 255;
+  const int mix = alpha == 0 ? 0 : coverage * 255 / alpha;
+  return (BlendPixel(out, ink, std::min(mix, 255)) & 0x00FFFFFFu) | (static_cast<TPixel>(alpha) << 24);
+}
+
+void RenderText(TBitmap& dst, const TFont& font, int x, int y, const std::string& text, TColor colour,
+                const TRect& clip, const TColor* key) {
   const TRect area = clip.Intersect(Bounds(0, 0, dst.Width(), dst.Height()));
   const TPixel ink = PixelOf(colour);
   const int baseline = y + TextAscent(font);
@@ -118,11 +130,23 @@ void DrawText(TBitmap& dst, const TFont& font, int x, int y, const std::string& 
         const int coverage = g.coverage[static_cast<size_t>(gy) * g.width + gx];
         if (coverage == 0 || tx < area.Left || tx >= area.Right) continue;
         TPixel& out = dst.Row(ty)[tx];
-        out = BlendPixel(out, ink, coverage);
+        out = key != nullptr ? CoverKeyed(out, ink, coverage, *key) : BlendPixel(out, ink, coverage);
       }
     }
     penX += AdvancePixels(font, cp);
   }
+}
+
+}  // namespace
+
+void DrawText(TBitmap& dst, const TFont& font, int x, int y, const std::string& text, TColor colour,
+              const TRect& clip) {
+  RenderText(dst, font, x, y, text, colour, clip, nullptr);
+}
+
+void DrawTextOverKey(TBitmap& dst, const TFont& font, int x, int y, const std::string& text,
+                     TColor colour, TColor key, const TRect& clip) {
+  RenderText(dst, font, x, y, text, colour, clip, &key);
 }
 
 }  // namespace vm

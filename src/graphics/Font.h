@@ -32,5 +32,10 @@ int TextAscent(const TFont& font);
 // Draws text with its cell's top-left at (x, y), transparent background, clipped.
 void DrawText(TBitmap& dst, const TFont& font, int x, int y, const std::string& text,
               TColor colour, const TRect& clip);
+// As DrawText, onto a bitmap whose background is a colour key: where the text's edge
+// covers a key pixel, the ink goes in with its coverage as alpha instead of being mixed
+// with the key colour, so the picture later blends cleanly over whatever lies below.
+void DrawTextOverKey(TBitmap& dst, const TFont& font, int x, int y, const std::string& text,
+                     TColor colour, TColor key, const TRect& clip);
 
 }  // namespace vm
