@@ -25,7 +25,8 @@
 namespace vm {
 
 class tSingleClone;
-using tVoiceArray = std::array<std::unique_ptr<tSingleClone>, kMaxClones>;
+// All voices side by side: the sample step touches every one of them each sample.
+using tVoiceArray = std::array<tSingleClone, kMaxClones>;
 
 // Which section ring a voice reads.
 enum class tSection : int32_t { Unison = 0, Bass = 1, Alto = 2 };
@@ -68,7 +69,7 @@ struct tVibTable {
 
 class tSingleClone {
  public:
-  explicit tSingleClone(float sampleRateHz);  // Create
+  explicit tSingleClone(float sampleRateHz = 44100.0f);  // Create
 
   // Recomputes vibrato table, walk start, delay and, when asked, the level ramp.
   void Configure(bool resetDynamics);
@@ -177,7 +178,7 @@ inline float tSingleClone::ReadRing(int32_t self, const tSectionRings& rings,
       vibScale = static_cast<float>(tRandom::Random() + 0.5);
       const int32_t lender = tRandom::RandomInt(kMaxClones);
       vibSource = lender;
-      vibLen = voices[lender]->vibTurn;
+      vibLen = voices[lender].vibTurn;
     } else {
       vibScale = 1.0f;
       vibSource = self;
@@ -190,7 +191,7 @@ inline float tSingleClone::ReadRing(int32_t self, const tSectionRings& rings,
   vibStep = step;
   vibPos = pos;
 
-  const tSingleClone& lender = borrowing ? *voices[vibSource] : *this;
+  const tSingleClone& lender = borrowing ? voices[vibSource] : *this;
   const tVibTable* table = lender.vibTable.load(std::memory_order_acquire);
   // The clamp never bites in a single thread; it keeps a table swapped by another thread
   // from being read past its end.
@@ -216,7 +217,7 @@ inline float tSingleClone::LevelStep(float dynDepth, const tVoiceArray& voices) 
     float depthFactor = 1.0f;
     if (randomRamps) {
       depthFactor = static_cast<float>(tRandom::Random() + 0.5);
-      SetRampLength(voices[tRandom::RandomInt(kMaxClones)]->dynPeriod);
+      SetRampLength(voices[tRandom::RandomInt(kMaxClones)].dynPeriod);
     } else {
       SetRampLength(dynPeriod);
     }

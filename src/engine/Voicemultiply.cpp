@@ -82,7 +82,7 @@ tVoicemultiply::tVoicemultiply(audioMasterCallback master) {
   lastDynRandom = false;
   vibRateLogMin = static_cast<float>(std::log10(1.1));
   vibRateLogMax = static_cast<float>(std::log10(8.0));
-  for (auto& voice : voices) voice = std::make_unique<tSingleClone>(getSampleRate());
+  // The 32 voices were created with the base rate of 44100 Hz.
   // Section engines: created here once they exist.
   InitVoiceTables();
   Reconfigure(16);
@@ -111,7 +111,7 @@ void tVoicemultiply::ClearRings() {
 }
 
 void tVoicemultiply::InitVoiceTables() {
-  for (int32_t i = 0; i < kMaxClones; ++i) voices[i]->InitVoiceTable(i);
+  for (int32_t i = 0; i < kMaxClones; ++i) voices[i].InitVoiceTable(i);
 }
 
 bool tVoicemultiply::AcquireProcessing() {
@@ -165,7 +165,7 @@ void tVoicemultiply::Reconfigure(int32_t count) {
 
   // With random borrowing any voice's table or ramp may be used, so all 32 stay current.
   const int32_t voicesToSetUp = (vibRandom || dynRandom) ? kMaxClones : count;
-  for (int32_t i = 0; i < voicesToSetUp; ++i) voices[i]->SetUp(i, setup);
+  for (int32_t i = 0; i < voicesToSetUp; ++i) voices[i].SetUp(i, setup);
 
   dryDelaySamples = nearest(Clamped(DryDelay) * kMaxDryDelaySeconds * engineRate);
   // Section engines take their settings here once they exist.
@@ -309,7 +309,7 @@ void tVoicemultiply::suspend() {
   // Section engines are reset here once they exist.
   {
     std::lock_guard<std::mutex> serialised(reconfigureLock);
-    for (auto& voice : voices) voice->ReleaseRetiredTables();
+    for (auto& voice : voices) voice.ReleaseRetiredTables();
   }
   processing.clear(std::memory_order_release);
 }
@@ -327,7 +327,7 @@ void tVoicemultiply::setSampleRate(float rateHz) {
     engineRate = rate;
     AllocateRings(rate);
     ClearRings();
-    for (auto& voice : voices) voice->SetSampleRate(rate);
+    for (auto& voice : voices) voice.SetSampleRate(rate);
   }
   processing.clear(std::memory_order_release);
   Reconfigure(Clones);
@@ -393,7 +393,7 @@ void tVoicemultiply::ProcessBlock(float** inputs, float** outputs, bool replacin
 
     float sumA = 0.0f, sumB = 0.0f;
     for (int32_t k = 0; k < block.clones; ++k)
-      voices[k]->Step(k, rings, pos, block.dynOn, block.dynDepth, voices, sumA, sumB);
+      voices[k].Step(k, rings, pos, block.dynOn, block.dynDepth, voices, sumA, sumB);
 
     const float d = dryRing[(pos + block.dryDelay) & ringMask];
     const float a = sumA * block.wet + block.dry * d * block.dryA;

@@ -75,7 +75,7 @@ class tVoicemultiply : public TAudioEffect {
   void InitVoiceTables();
 
   // Read-outs for the editor's display and the tests.
-  const tSingleClone& Voice(int32_t index) const { return *voices[index]; }
+  const tSingleClone& Voice(int32_t index) const { return voices[index]; }
   int32_t DryDelaySamples() const { return dryDelaySamples; }
   int32_t RingLength() const { return ringMask + 1; }
   float EngineSampleRate() const { return engineRate; }
