@@ -13,11 +13,11 @@
 
 #define STB_TRUETYPE_IMPLEMENTATION
 #define STBTT_STATIC
-#include <stb/stb_truetype.h>
+#include <stb_truetype.h>
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STBIW_WINDOWS_UTF8
-#include <stb/stb_image_write.h>
+#include <stb_image_write.h>
 
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
