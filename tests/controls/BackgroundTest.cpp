@@ -95,6 +95,7 @@ TEST(PaintedPanel, GrainRangeAndChannelsThatWouldLeaveTheRange) {
       {RGB(100, 100, 100), 0, 100, 100, 100, 100, 100, 100},
       {RGB(100, 100, 100), 4, 98, 101, 98, 101, 98, 101},
       {RGB(255, 0, 128), 4, 253, 255, 0, 1, 126, 129},
+      {RGB(100, 100, 100), -4, 100, 100, 100, 100, 100, 100},  // a negative amplitude: no grain
   };
   for (const Case& c : cases) {
     TForm form(200, 100);

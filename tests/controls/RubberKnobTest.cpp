@@ -88,6 +88,14 @@ TEST_F(KnobFixture, QuantiseSnapsToTickSteps) {
   EXPECT_NEAR(Drag(50, 10), 0.4f, 1e-6);  // (Ticks - 1) * 0.5 = 2.5 rounds to the even step 2
 }
 
+TEST_F(KnobFixture, QuantiseWithASingleTickKeepsTheValueFinite) {
+  // (Ticks - 1) steps of zero would divide zero by zero; one tick leaves values unsnapped.
+  knob->Quantise = true;
+  knob->SetTicks(1);
+  form.PaintInvalid();
+  EXPECT_FLOAT_EQ(Drag(50, 10), 0.5f);
+}
+
 TEST_F(KnobFixture, TickShapesFollowTheirAngle) {
   knob->SetDoShadow(false);
   knob->SetLabels({});
