@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "controls/Artwork.h"
 #include "controls/PlugInControls.h"
+#include "graphics/Png.h"
 
 namespace vm {
 namespace {
@@ -93,6 +96,35 @@ TEST_F(ButtonFixture, DisabledButtonIgnoresTheMouse) {
   button->SetEnabled(false);
   Click();
   EXPECT_EQ(log, (std::vector<std::string>{"pressed UpOff"}));
+}
+
+// The six section and random buttons' pictures in a recess, pressed and lit in turn.
+TEST(ButtonSnapshot, StatesInARecess) {
+  TForm form(161, 51);
+  auto* recess = form.Make<TImage>();
+  recess->SetBounds(0, 0, 161, 51);
+  recess->SetPicture(artwork::Recess(161, 51));
+  std::vector<std::unique_ptr<TImage>> pictures;
+  auto picture = [&](TButtonPicture p) {
+    pictures.push_back(std::make_unique<TImage>());
+    pictures.back()->SetPicture(artwork::Button(p));
+    return pictures.back().get();
+  };
+  const S states[] = {S::rlbUpOff, S::rlbDownOff, S::rlbUpOn, S::rlbDownOn};
+  for (int k = 0; k < 4; ++k) {
+    auto* button = form.Make<TRubberLEDButton>();
+    button->SetBounds(3 + 39 * k, 3, 40, 48);
+    button->SetUpOff(picture(TButtonPicture::UpOff));
+    button->SetDownOff(picture(TButtonPicture::DownOff));
+    button->SetUpOn(picture(TButtonPicture::UpOn));
+    button->SetDownOn(picture(TButtonPicture::DownOn));
+    button->SetButtonState(states[k]);
+  }
+  form.PaintInvalid();
+  SaveSnapshot(form.BackBuffer(), "led_buttons");
+  // Outside the keys' rounded corners the black recess shows, never the white key colour.
+  EXPECT_EQ(form.BackBuffer().Colour(3, 3), clBlack);
+  EXPECT_EQ(form.BackBuffer().Checksum(), 5447725698866996823ull);
 }
 
 }  // namespace

@@ -263,6 +263,7 @@ TEST(KnobSnapshot, EditorKnobOverPanel) {
   form.PaintInvalid();
   SaveSnapshot(form.BackBuffer(), "knob_enabled");
   const uint64_t enabled = form.BackBuffer().Checksum();
+  EXPECT_EQ(enabled, 9378111897080543253ull);
   knob->SetEnabled(false);
   form.PaintInvalid();
   SaveSnapshot(form.BackBuffer(), "knob_disabled");
