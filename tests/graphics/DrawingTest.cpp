@@ -93,6 +93,23 @@ TEST(Canvas, ArcRunsCounterClockwiseFromStartToEnd) {
   EXPECT_GT(CountInk(b), 40);
 }
 
+TEST(Canvas, DisplayRangeRingsTouchTheirBoxes) {
+  // The display's rings: boxes centred on the base line, upper halves only.
+  TBitmap b(190, 81, clBlack);
+  TCanvas canvas(b);
+  canvas.Pen.Color = RGB(0, 128, 0);
+  struct Ring { int a, c; };
+  for (const Ring r : {Ring{19, 16}, Ring{57, 49}, Ring{95, 81}}) {
+    canvas.Arc(95 - r.a, 81 - r.c, 95 + r.a, 81 + r.c, 95 + r.a, 81, 95 - r.a, 81);
+    EXPECT_EQ(b.Colour(95, 81 - r.c), RGB(0, 128, 0)) << r.a;      // top of the ring
+    EXPECT_EQ(b.Colour(95 - r.a, 80), RGB(0, 128, 0)) << r.a;      // left end at the base
+    EXPECT_EQ(b.Colour(95 + r.a - 1, 80), RGB(0, 128, 0)) << r.a;  // right end, right excluded
+    EXPECT_EQ(b.Colour(95, 81 - r.c + 1), clBlack) << r.a;          // one pixel thick
+  }
+  EXPECT_EQ(b.Colour(95, 70), clBlack);  // inside the inner ring
+  SaveSnapshot(b, "display_rings");
+}
+
 TEST(Bitmap, TransparentCopySkipsTheKeyAndBlendsAlpha) {
   TBitmap src(3, 1, clWhite);
   src.SetColour(0, 0, kInk);
