@@ -276,5 +276,44 @@ TEST(KnobSnapshot, EditorKnobOverPanel) {
   }
 }
 
+// Knobs with the editor's scale settings (many ticks, single-pixel ticks, side labels).
+TEST(KnobSnapshot, ScalesOfTheLayout) {
+  struct Case { const char* name; int ticks; std::vector<std::string> labels; std::string showTicks; float nudge; int size; };
+  std::vector<std::string> clones;
+  for (int k = 0; k < 32; ++k) clones.push_back(k % 2 == 0 ? "" : std::to_string(k + 1));
+  std::string clonesTicks, unisonTicks;
+  for (int k = 0; k < 32; ++k) clonesTicks += k % 2 == 0 ? ' ' : '.';
+  for (int k = 0; k < 39; ++k) unisonTicks += k % 2 == 0 ? '.' : ' ';
+  const Case cases[] = {
+      {"knob_clones", 32, clones, clonesTicks, 0, 104},
+      {"knob_split", 6, {"Unison", "Bass", "Alto", "B:U", "U:A", "B:U:A"}, "", 0.12f, 116},
+      {"knob_unison_formants", 21, {"Macho", "Feminine"}, unisonTicks, 0.12f, 108},
+      {"knob_dyn_depth", 11, {"Off", "Deep"}, "", 0.075f, 104},
+  };
+  for (const Case& c : cases) {
+    tRandom::SetState(1);
+    TForm form(c.size, c.size);
+    form.Color = RGB(0, 140, 0);
+    auto* knob = form.Make<TRubberKnob>();
+    knob->SetBounds(0, 0, c.size, c.size);
+    knob->SetTicks(c.ticks);
+    knob->SetLabels(c.labels);
+    knob->SetShowTicks(c.showTicks);
+    knob->BotLabNudge = c.nudge;
+    knob->SetTextRadius(40);
+    knob->SetColour(RGB(251, 251, 251));
+    knob->SetShadow(RGB(80, 80, 80));
+    form.PaintInvalid();
+    SaveSnapshot(form.BackBuffer(), c.name);
+    // Every label is inside the control and something was drawn on each side.
+    int left = 0, right = 0;
+    for (int y = 0; y < c.size; ++y)
+      for (int x = 0; x < c.size; ++x)
+        if (form.BackBuffer().Colour(x, y) != form.Color) (x < c.size / 2 ? left : right)++;
+    EXPECT_GT(left, 20) << c.name;
+    EXPECT_GT(right, 20) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace vm
