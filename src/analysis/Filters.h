@@ -1,0 +1,86 @@
+// Sample-by-sample filters of the cycle analysis: a biquad of eight cookbook kinds and a
+// short running median, both behind the common tFilterBase interface.
+#pragma once
+
+#include <cstdint>
+
+namespace vm {
+
+// Largest magnitude a sample of the analysis and playback objects may carry (1.0 is full
+// scale, so this is 60 dB of headroom). Anything beyond it, and any NaN or infinity, is a
+// fault upstream; SaneSample() maps it back into range so no internal state is poisoned.
+constexpr float kSampleLimit = 1000.0f;
+
+// NaN and infinities give 0; finite values are clamped to +-kSampleLimit.
+inline float SaneSample(float x) {
+  if (!(x == x) || x - x != 0.0f) return 0.0f;  // NaN, or +-inf (inf - inf is NaN)
+  if (x > kSampleLimit) return kSampleLimit;
+  if (x < -kSampleLimit) return -kSampleLimit;
+  return x;
+}
+
+// Feed one sample, get one sample; forget the history on Reset.
+class tFilterBase {
+ public:
+  virtual ~tFilterBase() = default;
+  virtual float Process(float x) = 0;
+  virtual void Reset() = 0;
+};
+
+enum tFilterKind : uint8_t {
+  fkGain = 0,
+  fkLowPass = 1,
+  fkHighPass = 2,
+  fkBandPass = 3,
+  fkNotch = 4,
+  fkLowShelf = 5,
+  fkHighShelf = 6,
+  fkPeak = 7,
+};
+
+// Second-order recursive filter (Audio EQ Cookbook designs, feedback normalised by the
+// leading denominator term). Every output has 1e-20 subtracted to keep the recursion out
+// of denormals. An undesigned filter (b0 = 0) outputs -1e-20.
+class tFilter : public tFilterBase {
+ public:
+  tFilter();  // Create: everything 0, sampleRate 44100 Hz
+  void Design(int32_t SampleRate, tFilterKind Kind, float Freq, float Q, float GainDB);
+  float Process(float x) override;
+  void Reset() override;
+
+  float x1 = 0, x2 = 0, y1 = 0, y2 = 0;  // input and output memories
+  float norm = 0;                        // 1 / leading denominator term
+  float a1 = 0, a2 = 0;                  // feedback, already times norm
+  float b0 = 0, b1 = 0, b2 = 0;          // feed-forward
+  float freq = 0;                        // Hz
+  float q = 0;
+  float gainDb = 0;                      // dB
+  uint8_t kind = fkGain;                 // tFilterKind; values above 7 compute nothing
+  int32_t sampleRate = 44100;            // Hz
+
+ private:
+  void DesignPassBands(float G, float s, float c, float alpha);
+  void DesignShelvesAndPeak(float A, float s, float c, float alpha);
+};
+
+// Running median over the last `length` samples (1 to 127). The window is kept sorted;
+// each sample carries a 7-bit time stamp so the one leaving the window can be found.
+// Until the window has been flushed once (`warm`), the input passes straight through.
+class tFastMedian : public tFilterBase {
+ public:
+  static constexpr int32_t kCapacity = 127;  // entries of the window arrays
+  explicit tFastMedian(int32_t WindowLength);  // Create; length clamped to 1..127
+  float Process(float x) override;
+  void Reset() override;  // window refilled with zeros; `warm` stays
+
+  int32_t length;
+  int32_t middle;              // length div 2: the position returned as the median
+  int32_t stampModulus = 128;  // stamps run modulo 128
+  int32_t stampMask = 127;
+  int32_t nextStamp = 0;       // stamp of the next sample
+  float values[kCapacity] = {};
+  int32_t stamps[kCapacity] = {};
+  bool warm = false;
+};
+
+}  // namespace vm
