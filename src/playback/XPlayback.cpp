@@ -1,0 +1,295 @@
+#include "playback/XPlayback.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/Numeric.h"
+
+namespace vm {
+
+namespace {
+constexpr float kDenormalGuard = 1e-18f;  // added to input and output samples
+constexpr int32_t kBaseRingLength = 32768;  // samples, doubled above 50 kHz, x4 above 100 kHz
+constexpr int32_t kMedianLength = 5;        // estimates smoothed by the crossing detector
+constexpr double kXfadeSeconds = 0.001 * 1.25;
+constexpr double kRMSWindowSeconds = 0.001 * 2;
+constexpr double kFadeSeconds = 0.001 * 10;
+constexpr double kTimeoutPeriods = 2.0 / 75.0;  // two periods of 75 Hz, in seconds
+constexpr int32_t kMinBoundaryGap = 2;          // samples: closer boundaries are dropped
+constexpr float kHalfLowPassHz = 14000.0f;
+constexpr float kDoubleLowPassHz = 9000.0f;
+constexpr int32_t kMinRateHz = 1;
+constexpr int32_t kMaxRateHz = 1000000;
+}  // namespace
+
+// ---- tCircBuffCyclePoints ----
+
+void tCircBuffCyclePoints::Reset() {
+  for (int32_t& p : Points) p = 0;
+  Next = 0;
+  Ready = false;
+}
+
+void tCircBuffCyclePoints::Add(int32_t Position) {
+  if (Next == 1) Ready = true;
+  Points[Next] = Position;
+  Next = (Next + 1) & 3;
+}
+
+int32_t tCircBuffCyclePoints::DistanceFromLast(int32_t Position, int32_t RingLength) const {
+  int32_t d = Position - CycleEnd();
+  if (d < 0) d += RingLength;
+  return d;
+}
+
+// ---- tPlaybackHead ----
+
+tPlaybackHead::tPlaybackHead(bool XfadeEnabled) { Setup(0, 0, nullptr, XfadeEnabled); }
+
+void tPlaybackHead::Setup(int32_t RingLength_, int32_t XfadeMax_, float* Buffer_,
+                          bool XfadeEnabled_) {
+  RingLength = RingLength_;
+  XfadeMax = XfadeMax_;
+  Buffer = Buffer_;
+  XfadeEnabled = XfadeEnabled_;
+  Reset();
+}
+
+void tPlaybackHead::Reset() {
+  CycleStart = CycleEnd = CycleLength = ReadPos = Count = PrevEnd = XfadePos = XfadeLen = 0;
+  Active = false;
+  Muted = false;
+}
+
+void tPlaybackHead::SetXfadeLen() {
+  XfadeLen = XfadeEnabled ? std::min(XfadeMax, CycleLength) : 0;
+}
+
+void tPlaybackHead::NextCycle(const tCircBuffCyclePoints& Points) {
+  PrevEnd = CycleEnd;
+  CycleStart = Points.CycleStart();
+  CycleEnd = Points.CycleEnd();
+  CycleLength = CycleEnd - CycleStart;
+  if (CycleLength <= 0) CycleLength += RingLength;
+  ReadPos = CycleStart;
+  Active = true;
+  Count = 0;
+  // A cycle that follows straight on needs no blend.
+  XfadePos = (PrevEnd == CycleStart && XfadeEnabled) ? XfadeMax : 0;
+  SetXfadeLen();
+}
+
+void tPlaybackHead::RestartAt(int32_t Position, bool Muted_) {
+  PrevEnd = CycleEnd;
+  XfadePos = 0;
+  SetXfadeLen();
+  ReadPos = Position;
+  Active = true;
+  Muted = Muted_;
+}
+
+// ---- tRMSSilenceDetector ----
+
+void tRMSSilenceDetector::Init(int32_t Length_) {
+  int32_t n = 2;
+  while (n < Length_ && n < kMaxLength) n *= 2;  // a power of two, 2..2048
+  std::fill(std::begin(Window), std::end(Window), 0.0f);
+  Length = static_cast<uint16_t>(n);
+  Mask = static_cast<uint16_t>(n - 1);
+  Sum = 0.0f;
+  RMS = 0.0f;
+  WritePos = 0;
+  WasLoud = false;
+}
+
+void tRMSSilenceDetector::Process(float x) {
+  x = SaneSample(x);
+  const float v = x * x / static_cast<float>(Length) + kDenormalGuard;
+  Sum = Sum + v - Window[WritePos];
+  Window[WritePos] = v;
+  RMS = Sum > 0.0f ? std::sqrt(Sum) + kDenormalGuard : 0.0f;
+  BecameSilent = false;
+  Silent = RMS < kThreshold;
+  if (!Silent) {
+    WasLoud = true;
+  } else if (WasLoud) {
+    BecameSilent = true;
+    WasLoud = false;
+  }
+  WritePos = static_cast<uint16_t>((WritePos + 1) & Mask);
+  // The add-and-subtract leaves float32 rounding residue in Sum that would accumulate over
+  // a long session; once per window, rebuild it from the window itself.
+  if (WritePos == 0) {
+    double exact = 0.0;
+    for (int32_t i = 0; i < Length; ++i) exact += Window[i];
+    Sum = static_cast<float>(exact);
+  }
+}
+
+// ---- tOctaver ----
+
+tOctaver::tOctaver(int32_t SampleRate_, bool HalfOn_, bool DoubleOn_)
+    : Keeper(SampleRate_), Crossing(SampleRate_, kMedianLength), HalfOn(HalfOn_),
+      DoubleOn(DoubleOn_) {
+  SetFloatControl();
+  if (HalfOn) HalfHead = std::make_unique<tPlaybackHead>(true);
+  if (DoubleOn) DoubleHead = std::make_unique<tPlaybackHead>(true);
+  SetSampleRate(SampleRate_);
+}
+
+void tOctaver::ComputeLengths(int32_t fs) {
+  XfadeMax = nearest(fs * kXfadeSeconds);
+  const int32_t rmsTarget = nearest(fs * kRMSWindowSeconds);
+  RMSWindow = 2;
+  while ((RMSWindow < rmsTarget || RMSWindow < 4) && RMSWindow < tRMSSilenceDetector::kMaxLength)
+    RMSWindow *= 2;
+  FadeLen = std::max(1, nearest(fs * kFadeSeconds));  // at least 1: it divides the gain step
+  Timeout = nearest(fs * kTimeoutPeriods);
+}
+
+void tOctaver::AllocateRings(int32_t length) {
+  // The new rings exist before the old ones go, so a failed allocation leaves the old
+  // ones in place.
+  std::vector<float> half(HalfOn ? length : 0, 0.0f);
+  std::vector<float> dbl(DoubleOn ? length : 0, 0.0f);
+  HalfRing.swap(half);
+  DoubleRing.swap(dbl);
+  RingLength = length;
+  Mask = length - 1;
+}
+
+void tOctaver::SetSampleRate(int32_t fs) {
+  SetFloatControl();
+  fs = std::clamp(fs, kMinRateHz, kMaxRateHz);
+  Keeper.SetSampleRate(fs);
+  Crossing.SetSampleRate(fs);
+  Period = 0;
+  Countdown = -1;
+  if (fs != SampleRate) {
+    SampleRate = fs;
+    ComputeLengths(fs);
+    Silence.Init(RMSWindow);
+    const int32_t factor = fs > 100000 ? 4 : (fs > 50000 ? 2 : 1);
+    if (factor * kBaseRingLength != RingLength) AllocateRings(factor * kBaseRingLength);
+    Reset();
+    if (HalfOn) HalfHead->Setup(RingLength, XfadeMax, HalfRing.data(), true);
+    if (DoubleOn) DoubleHead->Setup(RingLength, XfadeMax, DoubleRing.data(), true);
+  }
+  if (HalfOn && !HalfFilter) HalfFilter = std::make_unique<tFilter>();
+  if (DoubleOn && !DoubleFilter) DoubleFilter = std::make_unique<tFilter>();
+  if (HalfFilter) HalfFilter->Design(fs, fkLowPass, kHalfLowPassHz, 1.0f, 0.0f);
+  if (DoubleFilter) DoubleFilter->Design(fs, fkLowPass, kDoubleLowPassHz, 1.0f, 0.0f);
+}
+
+void tOctaver::Reset() {
+  SetFloatControl();
+  std::fill(HalfRing.begin(), HalfRing.end(), 0.0f);
+  std::fill(DoubleRing.begin(), DoubleRing.end(), 0.0f);
+  CyclePoints.Reset();
+  Crossing.Reset();
+  Silence.Reset();
+  Keeper.Reset();
+  if (HalfHead) HalfHead->Reset();
+  if (DoubleHead) DoubleHead->Reset();
+  HalfOut = 0.0f;
+  DoubleOut = 0.0f;
+  WritePos = 0;
+  PrevState = -0.1f;
+  ForcedPos = -1;
+}
+
+bool tOctaver::DecideBoundary(int32_t p, bool edge) {
+  bool boundary = false;
+  if (!edge) {
+    if (Period > 0) {
+      Countdown = Countdown - 1;
+      if (Countdown <= 0) {
+        boundary = true;
+        Countdown = Period;
+      }
+    } else {
+      boundary = State >= 0.0f && PrevState < 0.0f;
+    }
+  }
+  if (!boundary) boundary = p == ForcedPos;
+  if (!boundary) boundary = edge;
+  if (boundary && CyclePoints.HasPoint() &&
+      CyclePoints.DistanceFromLast(p, RingLength) <= kMinBoundaryGap)
+    boundary = false;
+  return boundary;
+}
+
+// Crossfade from the old cycle's continuation (PrevEnd onwards) into the sample s.
+float tOctaver::Blend(const std::vector<float>& ring, const tPlaybackHead& head, float s) const {
+  if (head.XfadePos >= head.XfadeLen) return s;
+  const float g = static_cast<float>(head.XfadePos) / static_cast<float>(head.XfadeLen);
+  return g * s + kDenormalGuard + (1.0f - g) * ring[(head.PrevEnd + head.XfadePos) & Mask];
+}
+
+void tOctaver::StepHalf() {
+  tPlaybackHead& h = *HalfHead;
+  const float y = Blend(HalfRing, h, HalfRing[h.ReadPos]);
+  h.Count = h.Count + 1;
+  if (h.Count > 1) {  // every ring sample is played twice
+    h.ReadPos = (h.ReadPos + 1) & Mask;
+    h.XfadePos = h.XfadePos + 1;
+    h.Count = 0;
+  }
+  if (h.ReadPos == h.CycleEnd && h.Active) h.NextCycle(CyclePoints);
+  HalfOut = HalfFilter->Process(y * Gain + kDenormalGuard);
+}
+
+void tOctaver::StepDouble() {
+  tPlaybackHead& d = *DoubleHead;
+  const float s = d.Muted ? 0.0f : DoubleRing[d.ReadPos];
+  const float y = Blend(DoubleRing, d, s);
+  d.ReadPos = (d.ReadPos + 2) & Mask;
+  d.XfadePos = d.XfadePos + 2;
+  int32_t restart = -1;  // ring position of the second pass, -1 = cycle end not reached
+  if (d.ReadPos == d.CycleEnd) {
+    restart = d.CycleStart;
+  } else if (d.ReadPos == ((d.CycleEnd + 1) & Mask)) {
+    restart = (d.CycleStart + 1) & Mask;  // the two-sample step overshot the end by one
+  }
+  if (restart >= 0) {
+    d.Count = d.Count + 1;
+    if (d.Count <= 1) {
+      d.RestartAt(restart, Silence.Silent);
+    } else {
+      d.NextCycle(CyclePoints);
+    }
+  }
+  DoubleOut = y * Gain + kDenormalGuard;
+}
+
+void tOctaver::Process(float x) {
+  const int32_t p = WritePos;
+  x = SaneSample(x) + kDenormalGuard;
+  if (HalfOn) HalfRing[p] = x;
+  if (DoubleOn) DoubleRing[p] = DoubleFilter->Process(x);
+  State = Keeper.Process(x);
+  Silence.Process(x);
+  const bool edge = Silence.BecameSilent;
+  if (Silence.Silent) {
+    Gain = Gain - 1.0f / static_cast<float>(FadeLen);
+    if (Gain < 0.0f) Gain = 0.0f;
+  } else {
+    Gain = 1.0f;
+  }
+  if (Crossing.Process(State)) {
+    Period = nearest(static_cast<double>(SampleRate) / Crossing.Frequency);
+    if (Countdown < 0) Countdown = Period;
+  }
+  if (DecideBoundary(p, edge)) {
+    CyclePoints.Add(p);
+    ForcedPos = (p + Timeout) & Mask;
+  }
+  if (HalfHead && !HalfHead->Active && CyclePoints.Ready) HalfHead->NextCycle(CyclePoints);
+  if (DoubleHead && !DoubleHead->Active && CyclePoints.Ready) DoubleHead->NextCycle(CyclePoints);
+  PrevState = State;
+  WritePos = (p + 1) & Mask;
+  if (HalfOn) StepHalf();
+  if (DoubleOn) StepDouble();
+}
+
+}  // namespace vm
