@@ -34,13 +34,9 @@ enum class tSection : int32_t { Unison = 0, Bass = 1, Alto = 2 };
 // The three section rings as the voices see them: written backwards, so the sample written
 // d samples ago sits at (writePos + d) & mask.
 struct tSectionRings {
-  const float* unison;
-  const float* bass;
-  const float* alto;
-  int32_t mask;  // ring length - 1 (a power of two)
-  const float* Ring(tSection section) const {
-    return section == tSection::Bass ? bass : section == tSection::Alto ? alto : unison;
-  }
+  const float* byId[3];  // indexed by tSection: unison, bass, alto
+  int32_t mask;          // ring length - 1 (a power of two)
+  const float* Ring(tSection section) const { return byId[static_cast<int32_t>(section)]; }
 };
 
 // Engine-wide values of one Reconfigure that the per-voice set-up needs.

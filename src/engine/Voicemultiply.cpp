@@ -377,7 +377,7 @@ void tVoicemultiply::ProcessBlock(float** inputs, float** outputs, bool replacin
   if (count <= 0 || !inputs || !outputs || !inputs[0] || !outputs[0] || !outputs[1]) return;
 
   const tBlockValues block = ReadBlockValues();
-  const tSectionRings rings{unisonRing.get(), bassRing.get(), altoRing.get(), ringMask};
+  const tSectionRings rings{{unisonRing.get(), bassRing.get(), altoRing.get()}, ringMask};
   const float* in = inputs[0];
   float* outA = outputs[0];
   float* outB = outputs[1];
