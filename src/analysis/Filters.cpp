@@ -25,8 +25,8 @@ void tFilter::Design(int32_t SampleRate, tFilterKind Kind, float Freq, float Q, 
   if (kind > fkPeak) return;
 
   const float w = static_cast<float>(2.0 * kPi * freq / sampleRate);  // rad/sample
-  const float s = static_cast<float>(std::sin(w));
-  const float c = static_cast<float>(std::cos(w));
+  const float s = static_cast<float>(std::sin(static_cast<double>(w)));
+  const float c = static_cast<float>(std::cos(static_cast<double>(w)));
   const float alpha = static_cast<float>(s / (2.0 * q));
   if (kind <= fkNotch) {
     DesignPassBands(static_cast<float>(std::pow(10.0, gainDb / 20.0)), s, c, alpha);
