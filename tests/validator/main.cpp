@@ -11,6 +11,18 @@
 
 namespace {
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 constexpr int kHangSeconds = 60;  // no step finished for this long: the plug-in hangs
 
 struct tArguments {
@@ -49,6 +61,8 @@ tArguments Parse(int argc, char** argv) {
     else if (arg == "--no-window") a.options.editorWindow = false;
     else Usage();
   }
+  // Sanitizers hold freed memory back and shadow the rest: resident size says nothing there.
+  if (kSanitized) a.options.memory = false;
   if (a.plugin.empty()) {
     const char* fromEnvironment = std::getenv("VM_PLUGIN");
     if (!fromEnvironment) Usage();
