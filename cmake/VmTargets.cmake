@@ -41,3 +41,26 @@ function(vm_benchmark name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/bench)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} benchmark::benchmark)
 endfunction()
+
+# vm_subfolders(): add every folder below the calling one that has a CMakeLists.txt.
+function(vm_subfolders)
+  file(GLOB dirs LIST_DIRECTORIES true CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(dir ${dirs})
+    if(EXISTS ${dir}/CMakeLists.txt)
+      add_subdirectory(${dir})
+    endif()
+  endforeach()
+endfunction()
+
+# vm_folder_tests(NAME LIBS ...): all *.cpp of the calling folder as one test executable,
+# with VM_SNAPSHOT_DIR pointing at the build tree's snapshot folder for PNG renders.
+# Native only: the Windows cross-build is tested through its own host under wine.
+function(vm_folder_tests name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(WIN32 OR NOT sources)
+    return()
+  endif()
+  vm_test(${name} SOURCES ${sources} LIBS ${ARG_LIBS})
+  set_tests_properties(${name} PROPERTIES ENVIRONMENT "VM_SNAPSHOT_DIR=${CMAKE_BINARY_DIR}/snapshots")
+endfunction()
