@@ -1,0 +1,214 @@
+#include "playback/FormantShifter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "analysis/Fourier.h"
+#include "analysis/Numeric.h"
+
+namespace vm {
+namespace {
+constexpr int32_t kBaseRing = 32768;        // ring length at rates up to 50 kHz, samples
+constexpr float kDenormalGuard = 1e-18f;    // keeps the rings away from denormals
+constexpr double kTimeoutPerSecond = 2.0 / 75.0;  // longest cycle, s (26.7 ms, 37.5 Hz)
+constexpr double kXfadeSeconds = 0.001 * 1.25;    // longest crossfade handed to the heads
+constexpr double kMinCycleSeconds = 0.001;        // shortest accepted cycle (1 kHz)
+}  // namespace
+
+tFormantShiftedPlaybackHead::tFormantShiftedPlaybackHead(tFormantShifter& owner, float ratio,
+                                                         float lowFactor, float highHz,
+                                                         float fadeIn, float fadeOut)
+    : tPlaybackHead(false), Owner(owner) {
+  SetFormant(ratio, lowFactor, highHz, fadeIn, fadeOut);
+}
+
+void tFormantShiftedPlaybackHead::SetFormant(float ratio, float lowFactor, float highHz,
+                                             float fadeIn, float fadeOut) {
+  Ratio.store(ratio, std::memory_order_relaxed);
+  LowFactor.store(lowFactor, std::memory_order_relaxed);
+  HighHz.store(highHz, std::memory_order_relaxed);
+  FadeIn.store(fadeIn, std::memory_order_relaxed);
+  FadeOut.store(fadeOut, std::memory_order_relaxed);
+}
+
+void tFormantShiftedPlaybackHead::EnsureWork(int32_t count) {
+  if (count <= static_cast<int32_t>(Shifted.size())) return;
+  Shifted.assign(static_cast<size_t>(count), 0.0f);
+  Unshifted.assign(static_cast<size_t>(count), 0.0f);
+}
+
+void tFormantShiftedPlaybackHead::ReshapeBins(int32_t l) {
+  const float ratio = Ratio.load(std::memory_order_relaxed);
+  if (!(ratio > 0.0f) || !std::isfinite(ratio)) return;
+  const int32_t n = Owner.SpectrumSize, h = Owner.SpectrumHalf;
+  const float fs = static_cast<float>(Owner.SampleRate);
+  const float f0 = fs / static_cast<float>(l);
+  const float lo = f0 * LowFactor.load(std::memory_order_relaxed);
+  const float hi = HighHz.load(std::memory_order_relaxed);
+  const float a = lo + (hi - lo) * FadeIn.load(std::memory_order_relaxed);
+  const float b = lo + (hi - lo) * FadeOut.load(std::memory_order_relaxed);
+  const float binHz = fs / static_cast<float>(n), cyclesPerBlock = static_cast<float>(l) / n;
+  for (int32_t i = 1; i <= h - 1; ++i) {
+    const float f = static_cast<float>(i) * binHz / cyclesPerBlock;
+    if (f < lo || f > hi) continue;
+    const float w = f < a ? (f - lo) / (a - lo) : f > b ? (hi - f) / (hi - b) : 1.0f;
+    const int32_t j = nearest(static_cast<double>(i) / ratio);
+    if (j == i) continue;
+    // A source beyond the last bin holds no energy: it contributes zero.
+    const float re = j >= 0 && j <= h ? Unshifted[2 * j] / ratio : 0.0f;
+    const float im = j >= 0 && j <= h ? Unshifted[2 * j + 1] / ratio : 0.0f;
+    Shifted[2 * i] = w * re + (1.0f - w) * Shifted[2 * i];
+    Shifted[2 * i + 1] = w * im + (1.0f - w) * Shifted[2 * i + 1];
+  }
+}
+
+void tFormantShiftedPlaybackHead::ShiftCycle(int32_t s, int32_t e) {
+  const int32_t n = Owner.SpectrumSize, h = Owner.SpectrumHalf;
+  if (n + 2 > static_cast<int32_t>(Shifted.size()) || Buffer == nullptr) return;
+  std::copy(Owner.Spectrum.begin(), Owner.Spectrum.begin() + n + 2, Shifted.begin());
+  std::copy(Owner.Spectrum.begin(), Owner.Spectrum.begin() + n + 2, Unshifted.begin());
+  ReshapeBins(tCycleResampler::CycleLength(Owner.RingLength, e, s));
+  PackSpectrum(Shifted.data(), n);
+  RealFFT(Shifted.data(), h, -1);
+  const float half = static_cast<float>(h);
+  bool finite = true;
+  for (int32_t i = 0; i < n; ++i) {
+    Shifted[i] /= half;
+    finite = finite && std::isfinite(Shifted[i]);
+  }
+  // A cycle that came out non-finite keeps its unshifted samples in the ring.
+  if (!finite || !Owner.Resampler.Load(Shifted.data(), n)) return;
+  Owner.Resampler.ResampleOut(Buffer, RingLength, e, s);
+}
+
+tFormantShifter::tFormantShifter(int32_t sampleRate)
+    : Keeper(sampleRate),
+      HalfHead(*this, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f),
+      UnisonHead(*this, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f),
+      DoubleHead(*this, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f) {
+  SetSampleRate(sampleRate);
+}
+
+void tFormantShifter::SetSampleRate(int32_t fs) {
+  if (fs == SampleRate || fs <= 0) return;
+  SampleRate = fs;
+  const int32_t factor = fs > 100000 ? 4 : fs > 50000 ? 2 : 1;
+  const int32_t xfadeMax = nearest(fs * kXfadeSeconds);
+  Timeout = nearest(fs * kTimeoutPerSecond);
+  MinCycle = nearest(fs * kMinCycleSeconds);
+  if (factor * kBaseRing != RingLength) {
+    RingLength = factor * kBaseRing;
+    Mask = RingLength - 1;
+    for (auto* ring : {&HalfRing, &UnisonRing, &DoubleRing})
+      ring->assign(static_cast<size_t>(RingLength), 0.0f);
+    // Every buffer sized here for the longest cycle a ring can hold, so that no cycle
+    // makes Process allocate.
+    SpectrumCapacity = RingLength + 2;
+    Resampler.EnsureCapacity(SpectrumCapacity);
+    Spectrum.assign(static_cast<size_t>(SpectrumCapacity), 0.0f);
+    for (auto* head : {&HalfHead, &UnisonHead, &DoubleHead}) head->EnsureWork(SpectrumCapacity);
+  }
+  Reset();
+  HalfHead.Setup(RingLength, xfadeMax, HalfRing.data(), false);
+  UnisonHead.Setup(RingLength, xfadeMax, UnisonRing.data(), false);
+  DoubleHead.Setup(RingLength, xfadeMax, DoubleRing.data(), false);
+  Analyser.SetSampleRate(fs);
+}
+
+void tFormantShifter::Reset() {
+  for (auto* ring : {&HalfRing, &UnisonRing, &DoubleRing})
+    std::fill(ring->begin(), ring->end(), 0.0f);
+  CyclePoints.Reset();
+  Analyser.Reset();
+  Keeper.Reset();
+  HalfHead.Reset();
+  UnisonHead.Reset();
+  DoubleHead.Reset();
+  HalfOut = UnisonOut = DoubleOut = 0.0f;
+  WritePos = 0;
+  Candidate = 0;
+  PrevState = -0.1f;
+  ForcedPos = -1;
+}
+
+void tFormantShifter::SetHalfHead(float r, float l, float h, float i, float o) {
+  HalfHead.SetFormant(r, l, h, i, o);
+}
+void tFormantShifter::SetUnisonHead(float r, float l, float h, float i, float o) {
+  UnisonHead.SetFormant(r, l, h, i, o);
+}
+void tFormantShifter::SetDoubleHead(float r, float l, float h, float i, float o) {
+  DoubleHead.SetFormant(r, l, h, i, o);
+}
+
+bool tFormantShifter::DecideBoundary(int32_t p) {
+  bool found = false;
+  if (State >= 0.0f && PrevState < 0.0f) {  // rising flip of the peak polarity
+    const int32_t c = Analyser.BestRising();
+    Analyser.ClearList(false);
+    if (c >= 0) {
+      Candidate = c;
+      found = true;
+    }
+  }
+  int32_t q = Candidate;
+  if (!found) {
+    found = p == ForcedPos;
+    if (found) {
+      q = p;
+      Analyser.ClearList(true);
+    }
+  }
+  if (found && CyclePoints.HasPoint() && CyclePoints.DistanceFromLast(q, RingLength) <= MinCycle)
+    found = false;
+  if (found) CyclePoints.Add(q);
+  return found;
+}
+
+void tFormantShifter::AnalyseCycle() {
+  if (!CyclePoints.Ready) return;
+  const int32_t s = CyclePoints.CycleStart(), e = CyclePoints.CycleEnd();
+  if (!Resampler.ResampleIn(HalfRing.data(), RingLength, e, s)) return;
+  const int32_t n = Resampler.Size;
+  if (n + 2 > SpectrumCapacity) return;
+  SpectrumSize = n;
+  SpectrumHalf = n / 2;
+  Resampler.CopyOut(Spectrum.data());
+  RealFFT(Spectrum.data(), n / 2, +1);
+  UnpackSpectrum(Spectrum.data(), n);
+  if (HalfOn) HalfHead.ShiftCycle(s, e);
+  if (UnisonOn) UnisonHead.ShiftCycle(s, e);
+  if (DoubleOn) DoubleHead.ShiftCycle(s, e);
+}
+
+void tFormantShifter::Step(tFormantShiftedPlaybackHead& head, const std::vector<float>& ring,
+                           float& out) {
+  out = ring[static_cast<size_t>(head.ReadPos)];
+  head.ReadPos = (head.ReadPos + 1) & Mask;
+  ++head.XfadePos;
+  if (head.ReadPos == head.CycleEnd && head.Active) head.NextCycle(CyclePoints);
+}
+
+void tFormantShifter::Process(float x) {
+  if (RingLength == 0) return;
+  const int32_t p = WritePos;
+  // Non-finite input is stored as silence so the rings and spectra recover at once.
+  x = std::isfinite(x) ? x + kDenormalGuard : kDenormalGuard;
+  HalfRing[p] = UnisonRing[p] = DoubleRing[p] = x;
+  State = Keeper.Process(x);
+  Analyser.Process(p, x);
+  if (DecideBoundary(p)) {
+    ForcedPos = (p + Timeout) & Mask;
+    AnalyseCycle();
+  }
+  for (auto* head : {&HalfHead, &UnisonHead, &DoubleHead})
+    if (!head->Active && CyclePoints.Ready) head->NextCycle(CyclePoints);
+  PrevState = State;
+  WritePos = (p + 1) & Mask;
+  if (HalfOn) Step(HalfHead, HalfRing, HalfOut);
+  if (UnisonOn) Step(UnisonHead, UnisonRing, UnisonOut);
+  if (DoubleOn) Step(DoubleHead, DoubleRing, DoubleOut);
+}
+
+}  // namespace vm

@@ -1,0 +1,89 @@
+// Finds the pitch cycles of the input and plays three copies of it at the input's own speed,
+// each with its spectral envelope moved by its own factor: one per section (half-speed,
+// unison, double-speed). Each completed cycle is transformed once; each active head
+// rewrites that cycle in its own ring from the spectrum, then plays its ring cycle by cycle.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "analysis/PeakStepper.h"
+#include "playback/CycleResampler.h"
+#include "playback/XPlayback.h"
+
+namespace vm {
+
+class tFormantShifter;
+
+// A playback head of the shifter that rewrites each newly completed cycle of its ring with
+// its formants moved by Ratio within the band [LowFactor * f0, HighHz], faded in and out.
+class tFormantShiftedPlaybackHead : public tPlaybackHead {
+ public:
+  tFormantShiftedPlaybackHead(tFormantShifter& Owner, float Ratio, float LowFactor,
+                              float HighHz, float FadeIn, float FadeOut);
+  // Settings may be written by any thread while the audio thread rewrites cycles.
+  void SetFormant(float Ratio, float LowFactor, float HighHz, float FadeIn, float FadeOut);
+  // Sizes both work arrays (floats); off the audio thread.
+  void EnsureWork(int32_t Count);
+  void ShiftCycle(int32_t CycleStart, int32_t CycleEnd);
+
+  tFormantShifter& Owner;
+  std::atomic<float> Ratio{1.0f};      // > 1 moves formants up
+  std::atomic<float> LowFactor{0.0f};  // band's lower edge, multiple of the cycle's f0
+  std::atomic<float> HighHz{0.0f};     // band's upper edge, Hz
+  std::atomic<float> FadeIn{0.0f};     // fraction of the band over which the shift fades in
+  std::atomic<float> FadeOut{0.0f};    // fraction of the band where the fade-out starts
+  std::vector<float> Shifted;          // working copy, rewritten then inverse-transformed
+  std::vector<float> Unshifted;        // the spectrum as the shifter left it
+
+ private:
+  void ReshapeBins(int32_t CycleLength);
+};
+
+class tFormantShifter {
+ public:
+  explicit tFormantShifter(int32_t SampleRate);  // Create
+  virtual ~tFormantShifter() = default;
+  tFormantShifter(const tFormantShifter&) = delete;
+  tFormantShifter& operator=(const tFormantShifter&) = delete;
+
+  // Allocates; call only while no Process runs. No-op for an unchanged rate.
+  void SetSampleRate(int32_t SampleRate);
+  void Reset();
+  void SetHalfHead(float Ratio, float LowFactor, float HighHz, float FadeIn, float FadeOut);
+  void SetUnisonHead(float Ratio, float LowFactor, float HighHz, float FadeIn, float FadeOut);
+  void SetDoubleHead(float Ratio, float LowFactor, float HighHz, float FadeIn, float FadeOut);
+  void Process(float x);
+
+  // Switches: plain fields, written by the engine on the audio thread before each block.
+  bool HalfOn = true, UnisonOn = true, DoubleOn = true;
+  tZeroCrossingAnalyser Analyser;
+  std::vector<float> HalfRing, UnisonRing, DoubleRing;
+  int32_t SampleRate = 0;  // Hz
+  int32_t RingLength = 0;  // samples
+  int32_t Mask = 0;
+  int32_t WritePos = 0;
+  int32_t Candidate = 0;
+  int32_t Timeout = 0;     // longest stretch without a boundary, samples
+  int32_t ForcedPos = -1;  // ring position of a forced boundary; -1 none
+  float PrevState = -0.1f;
+  tCircBuffCyclePoints CyclePoints;
+  float HalfOut = 0, UnisonOut = 0, DoubleOut = 0;
+  tCycleResampler Resampler;
+  int32_t SpectrumSize = 0;   // N of the newest cycle
+  int32_t SpectrumHalf = 0;   // N / 2
+  std::vector<float> Spectrum;  // bins 0..N/2 as (re, im) pairs, N + 2 used
+  int32_t SpectrumCapacity = 0;  // floats allocated in Spectrum (and each head's arrays)
+  int32_t MinCycle = 0;  // shortest accepted cycle, samples (exclusive)
+  tExtremeKeeper Keeper;
+  float State = 0;
+  tFormantShiftedPlaybackHead HalfHead, UnisonHead, DoubleHead;
+
+ private:
+  void AnalyseCycle();
+  bool DecideBoundary(int32_t p);
+  void Step(tFormantShiftedPlaybackHead& head, const std::vector<float>& ring, float& out);
+};
+
+}  // namespace vm
