@@ -65,6 +65,8 @@ struct tVoicemultiply::tBlockValues {
   float dry;          // output gain x (1 - Mix)
   float dryA, dryB;   // the dry path's gains at its stereo place
   int32_t dryDelay;   // samples
+  bool bassOn, altoOn, unisonShifted;  // which section engines run
+  float bassGain, altoGain;            // 10^(level - 0.5): +-10 dB
 };
 
 void tVoicemultiply::SetEditorFactory(tEditorFactory factory) { editorFactory = factory; }
@@ -83,7 +85,10 @@ tVoicemultiply::tVoicemultiply(audioMasterCallback master) {
   vibRateLogMin = static_cast<float>(std::log10(1.1));
   vibRateLogMax = static_cast<float>(std::log10(8.0));
   // The 32 voices were created with the base rate of 44100 Hz.
-  // Section engines: created here once they exist.
+  const int32_t rate = nearest(getSampleRate());
+  shifter = std::make_unique<tFormantShifter>(rate);
+  bassOctaver = std::make_unique<tOctaver>(rate, true, false);
+  altoOctaver = std::make_unique<tOctaver>(rate, false, true);
   InitVoiceTables();
   Reconfigure(16);
   processing.clear();
@@ -168,8 +173,32 @@ void tVoicemultiply::Reconfigure(int32_t count) {
   for (int32_t i = 0; i < voicesToSetUp; ++i) voices[i].SetUp(i, setup);
 
   dryDelaySamples = nearest(Clamped(DryDelay) * kMaxDryDelaySeconds * engineRate);
-  // Section engines take their settings here once they exist.
+  ConfigureSections();
   Clones = count;
+}
+
+// Formant ratios of the three heads. The bass copy has its formants raised (1.4 to 2.0)
+// before the octaver halves every frequency, the alto copy lowered (0.5 to 0.675) before
+// it doubles them; the unison ratio runs from 0.85 to 1.3.
+void tVoicemultiply::ConfigureSections() {
+  constexpr float kLowFactorBass = 0.8f, kLowFactorAlto = 1.5f;  // low band edge, x f0
+  constexpr float kHighHz = 8000.0f;                             // band top
+  constexpr float kFadeIn = 0.05f, kFadeOut = 0.8f;              // band edge fades
+  // A new rate reaches the engines in setSampleRate, with no block running; here the rate
+  // is the one they already have, so nothing is reallocated.
+  SetSectionRates(nearest(engineRate));
+  const float unisonFmnts = Clamped(UnisonFmnts);
+  const float unisonRatio = unisonFmnts < 0.5f ? 0.85f + unisonFmnts * 2 * 0.15f
+                                               : 1.0f + (unisonFmnts - 0.5f) * 2 * 0.3f;
+  shifter->SetHalfHead(2.0f - 0.6f * Clamped(BassFmnts), kLowFactorBass, kHighHz, kFadeIn, kFadeOut);
+  shifter->SetUnisonHead(unisonRatio, kLowFactorBass, kHighHz, kFadeIn, kFadeOut);
+  shifter->SetDoubleHead(0.5f + 0.175f * Clamped(AltoFmnts), kLowFactorAlto, kHighHz, kFadeIn, kFadeOut);
+}
+
+void tVoicemultiply::SetSectionRates(int32_t rateHz) {
+  shifter->SetSampleRate(rateHz);
+  bassOctaver->SetSampleRate(rateHz);
+  altoOctaver->SetSampleRate(rateHz);
 }
 
 // ---- parameters ----
@@ -306,7 +335,9 @@ void tVoicemultiply::suspend() {
   SetFloatControl();
   if (!AcquireProcessing()) return;
   ClearRings();
-  // Section engines are reset here once they exist.
+  shifter->Reset();
+  bassOctaver->Reset();
+  altoOctaver->Reset();
   {
     std::lock_guard<std::mutex> serialised(reconfigureLock);
     for (auto& voice : voices) voice.ReleaseRetiredTables();
@@ -328,6 +359,7 @@ void tVoicemultiply::setSampleRate(float rateHz) {
     AllocateRings(rate);
     ClearRings();
     for (auto& voice : voices) voice.SetSampleRate(rate);
+    SetSectionRates(nearest(rate));
   }
   processing.clear(std::memory_order_release);
   Reconfigure(Clones);
@@ -363,7 +395,29 @@ tVoicemultiply::tBlockValues tVoicemultiply::ReadBlockValues() const {
   values.dryA = kDryPlaceGain * place;
   values.dryB = kDryPlaceGain * (1.0f - place);
   values.dryDelay = std::clamp(int32_t(dryDelaySamples), 0, ringMask);
+  const int32_t split = Split;
+  values.bassOn = split == 1 || split == 3 || split == 5;
+  values.altoOn = split == 2 || split == 4 || split == 5;
+  const bool unisonUsed = split == 0 || split >= 3;
+  // Within 0.02 of the middle the unison section is the input itself.
+  values.unisonShifted = unisonUsed && std::fabs(Clamped(UnisonFmnts) - 0.5f) > 0.02f;
+  values.bassGain = static_cast<float>(std::pow(10.0, Clamped(BassLevel) - 0.5));
+  values.altoGain = static_cast<float>(std::pow(10.0, Clamped(AltoLevel) - 0.5));
   return values;
+}
+
+// One input sample through the section engines into the bass, unison and alto rings.
+void tVoicemultiply::SectionStep(float x, int32_t pos, const tBlockValues& block) {
+  shifter->Process(x);
+  if (block.bassOn) {
+    bassOctaver->Process(shifter->HalfOut);
+    bassRing[pos] = block.bassGain * bassOctaver->HalfOut;
+  }
+  if (block.unisonShifted) unisonRing[pos] = block.unisonGain * shifter->UnisonOut;
+  if (block.altoOn) {
+    altoOctaver->Process(shifter->DoubleOut);
+    altoRing[pos] = block.altoGain * altoOctaver->DoubleOut;
+  }
 }
 
 void tVoicemultiply::ProcessBlock(float** inputs, float** outputs, bool replacing,
@@ -377,6 +431,10 @@ void tVoicemultiply::ProcessBlock(float** inputs, float** outputs, bool replacin
   if (count <= 0 || !inputs || !outputs || !inputs[0] || !outputs[0] || !outputs[1]) return;
 
   const tBlockValues block = ReadBlockValues();
+  shifter->HalfOn = block.bassOn;
+  shifter->UnisonOn = block.unisonShifted;
+  shifter->DoubleOn = block.altoOn;
+  const bool sectionsRun = block.bassOn || block.altoOn || block.unisonShifted;
   const tSectionRings rings{{unisonRing.get(), bassRing.get(), altoRing.get()}, ringMask};
   const float* in = inputs[0];
   float* outA = outputs[0];
@@ -389,7 +447,7 @@ void tVoicemultiply::ProcessBlock(float** inputs, float** outputs, bool replacin
     const float unisonSample = block.unisonGain * x;
     dryRing[pos] = unisonSample;
     unisonRing[pos] = unisonSample;
-    // Section step: the section engines write bass, alto and shifted unison here.
+    if (sectionsRun) SectionStep(x, pos, block);
 
     float sumA = 0.0f, sumB = 0.0f;
     for (int32_t k = 0; k < block.clones; ++k)

@@ -19,6 +19,8 @@
 #include "engine/Relaxed.h"
 #include "engine/SingleClone.h"
 #include "engine/VoiceTables.h"
+#include "playback/FormantShifter.h"
+#include "playback/XPlayback.h"
 #include "vst/VstSdk.h"
 
 namespace vm {
@@ -113,10 +115,13 @@ class tVoicemultiply : public TAudioEffect {
   tBlockValues ReadBlockValues() const;
   void AllocateRings(float rateHz);
   void ClearRings();
+  void ConfigureSections();
+  void SetSectionRates(int32_t rateHz);
   bool StoreIfChanged(int32_t index, float value);
   Relaxed<float>* RealSetting(int32_t index);
   // Holds `processing` for work that must not overlap a block; false if it could not.
   bool AcquireProcessing();
+  void SectionStep(float x, int32_t pos, const tBlockValues& block);
 
   char programName[25] = {};  // at most 24 characters and a terminator
 
@@ -128,6 +133,11 @@ class tVoicemultiply : public TAudioEffect {
   int32_t writePos = 0;  // newest sample, shared by the four rings
 
   tVoiceArray voices;
+  // Section engines: three formant-shifted copies of the input, then an octave down for
+  // the bass and an octave up for the alto section.
+  std::unique_ptr<tFormantShifter> shifter;
+  std::unique_ptr<tOctaver> bassOctaver;  // half-speed path only
+  std::unique_ptr<tOctaver> altoOctaver;  // double-speed path only
 
   Relaxed<int32_t> dryDelaySamples{0};
   tParameterListener* ensembleEditor = nullptr;
