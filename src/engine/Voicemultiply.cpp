@@ -6,6 +6,7 @@
 #include <cstring>
 #include <thread>
 
+#include "analysis/Filters.h"
 #include "analysis/Numeric.h"
 
 namespace vm {
@@ -407,16 +408,19 @@ tVoicemultiply::tBlockValues tVoicemultiply::ReadBlockValues() const {
 }
 
 // One input sample through the section engines into the bass, unison and alto rings.
+// The engines see at most +-1000 (+60 dBFS): far beyond any real voice, and small enough
+// that a cycle's spectrum cannot overflow. Whatever they return, only finite values reach a
+// ring, so the voices and the output stay finite.
 void tVoicemultiply::SectionStep(float x, int32_t pos, const tBlockValues& block) {
-  shifter->Process(x);
+  shifter->Process(SaneSample(x));
   if (block.bassOn) {
-    bassOctaver->Process(shifter->HalfOut);
-    bassRing[pos] = block.bassGain * bassOctaver->HalfOut;
+    bassOctaver->Process(SaneSample(shifter->HalfOut));
+    bassRing[pos] = block.bassGain * SaneSample(bassOctaver->HalfOut);
   }
-  if (block.unisonShifted) unisonRing[pos] = block.unisonGain * shifter->UnisonOut;
+  if (block.unisonShifted) unisonRing[pos] = block.unisonGain * SaneSample(shifter->UnisonOut);
   if (block.altoOn) {
-    altoOctaver->Process(shifter->DoubleOut);
-    altoRing[pos] = block.altoGain * altoOctaver->DoubleOut;
+    altoOctaver->Process(SaneSample(shifter->DoubleOut));
+    altoRing[pos] = block.altoGain * SaneSample(altoOctaver->DoubleOut);
   }
 }
 

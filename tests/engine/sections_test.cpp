@@ -66,5 +66,20 @@ TEST(Sections, UnshiftedUnisonIsTheInputAndShiftedUnisonDiffers) {
   EXPECT_NE(shifted.left, reference.left);
 }
 
+TEST(Sections, AbsurdInputNeverReachesTheRingsAsNonFinite) {
+  tVoicemultiply effect(nullptr);
+  effect.setParameter(kSplit, 1.0f);        // all three sections
+  effect.setParameter(kUnisonFmnts, 1.0f);  // unison shifted as well
+  std::vector<float> in = signals::SungVowel(kF0Hz, kRateHz, kRateHz * 2);
+  for (size_t i = 1000; i < 3000; ++i) in[i] = (i % 2 ? 1e30f : -1e30f);
+  const auto out = test::Render(effect, in);
+  for (size_t i = 0; i < out.left.size(); ++i) {
+    ASSERT_TRUE(std::isfinite(out.left[i])) << i;
+    ASSERT_TRUE(std::isfinite(out.right[i])) << i;
+  }
+  // A second after the burst the sections sound again.
+  EXPECT_GT(signals::RmsDb(out.left, kRateHz * 3 / 2, kRateHz * 2), -40.0);
+}
+
 }  // namespace
 }  // namespace vm
