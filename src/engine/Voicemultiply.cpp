@@ -185,9 +185,8 @@ void tVoicemultiply::ConfigureSections() {
   constexpr float kLowFactorBass = 0.8f, kLowFactorAlto = 1.5f;  // low band edge, x f0
   constexpr float kHighHz = 8000.0f;                             // band top
   constexpr float kFadeIn = 0.05f, kFadeOut = 0.8f;              // band edge fades
-  // A new rate reaches the engines in setSampleRate, with no block running; here the rate
-  // is the one they already have, so nothing is reallocated.
-  SetSectionRates(nearest(engineRate));
+  // The engines' rate is set in setSampleRate, with no block running, never here: even an
+  // unchanged rate rewrites state that the audio thread is reading.
   const float unisonFmnts = Clamped(UnisonFmnts);
   const float unisonRatio = unisonFmnts < 0.5f ? 0.85f + unisonFmnts * 2 * 0.15f
                                                : 1.0f + (unisonFmnts - 0.5f) * 2 * 0.3f;
