@@ -48,6 +48,8 @@ const char* kUsage =
     "  --demo [OUTPUT]    render the built-in sung vowel (default demo-ensemble.wav)\n"
     "  --list             print every parameter: index, name, host value, display text\n"
     "  --editor           open the plug-in's editor in a window (X11); --list after it\n"
+    "                     shows the values set in it\n"
+    "  --editor-seconds S as --editor, closing the window after S seconds\n"
     "  --help             this text\n"
     "\n"
     "examples:\n"
@@ -63,6 +65,7 @@ struct tOptions {
   bool demo = false;
   bool list = false;
   bool editor = false;
+  double editorSeconds = 0;  // 0: until the window is closed
   std::vector<std::string> paths;
 };
 
@@ -100,6 +103,13 @@ tOptions ParseOptions(int argc, char** argv) {
     } else if (arg == "--list") {
       options.list = true;
     } else if (arg == "--editor") {
+      options.editor = true;
+    } else if (arg == "--editor-seconds") {
+      const std::string text = next();
+      char* end = nullptr;
+      options.editorSeconds = std::strtod(text.c_str(), &end);
+      if (text.empty() || *end || !(options.editorSeconds > 0))
+        Fail("--editor-seconds needs a positive number");
       options.editor = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       Fail("unknown option " + arg + " (see --help)");
@@ -232,7 +242,8 @@ int Run(int argc, char** argv) {
   tPluginHost host(options.pluginPath);
   ApplySettings(host, options);
 #if VM_RENDER_EDITOR
-  if (options.editor) RunEditorWindow(host.Effect());
+  if (options.editor && vm::RunEditorWindow(host.Effect(), options.editorSeconds) != 0)
+    Fail("the editor window could not be shown");
 #else
   if (options.editor) Fail("this build has no editor window support");
 #endif
