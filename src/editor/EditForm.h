@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -115,9 +116,60 @@ class tVoicemultiplyEditForm : public TForm {
   TImage* IFacePlate = nullptr;
   TImage* iDisplayBorder = nullptr;
   TImage* iLCDHole = nullptr;
+  TImage* LogoImage = nullptr;
+  TLabel* labVersion = nullptr;
+  TLabel* labVersionShadow = nullptr;
+  TLabel* labUnshifted = nullptr;
+  TLabel* labUnshiftedShadow = nullptr;
+  TLabel* labLCDSetup = nullptr;
+
+  // The component of that name and class, or null.
+  template <class T>
+  T* Find(const std::string& name) const {
+    return dynamic_cast<T*>(FindControl(name));
+  }
+
+  // Window properties a native window applies (the form itself has no window).
+  std::string Caption = "Voicemultiply";
+  bool ToolWindowBorder = false;  // the drawn look's border; the plug-in has none
+
+  // ---- handlers of the buttons, the logo and the display ----
+  void rbVibratoRandomChange(TControl* sender);
+  void rbDynamicsRandomChange(TControl* sender);
+  void rbSectionLEDChange(TControl* sender);  // darkens the other section buttons
+  void rbSectionChange(TControl* sender);     // selects the released button's section
+  void LogoImageClick(TControl* sender);      // drawn look: strips every value-dependent element
+  void pbDisplayPaint(TPaintBox* sender, TCanvas& canvas);
+
+  // The handler bound under `name` (knob, button and logo events); empty when unknown.
+  TNotifyEvent Handler(const std::string& name) const;
 
  private:
+  void BuildComponents();
+  void ApplyProperties();
+  void LinkComponents();
+  void RegisterHandlers();
+  void BindHandlers();
+  void FormCreate(int pixelsPerInch);
+  void FormDestroy();
+  void SelectLook();
+  void ApplyFacePlateLook();
+  void ApplyDrawnLook();
+  void SetInitialValues();
+  void NormaliseFonts(int pixelsPerInch);
+  void LayOutLCDLabels(int32_t split);
+  void SetSplitFromKnob(float knobValue);
+  // Stores v in `field` and moves `knob`; false when a followed drag brings nothing new.
+  bool StoreKnobValue(float& field, TRubberKnob* knob, float v);
+  // Stores b in `field` and lights `button`; false when a followed drag brings nothing new.
+  bool StoreButtonValue(bool& field, TRubberLEDButton* button, bool b);
+  void KnobChange(TRubberKnob* knob, void (tVoicemultiplyEditForm::*set)(float));
+  void KnobChangingFollowed(TRubberKnob* knob, void (tVoicemultiplyEditForm::*set)(float));
+  void RenderDisplayNow();
+  void WriteBack();
+
   tFormLook look;
+  std::map<std::string, TNotifyEvent> handlers;
 };
 
 }  // namespace vm
