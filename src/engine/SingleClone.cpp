@@ -40,6 +40,7 @@ void tSingleClone::BuildTable(int32_t depth, int32_t half) {
 
 void tSingleClone::Configure(bool resetDynamics) {
   SetFloatControl();
+  MarkChanged();
   vibRateHz = static_cast<float>(
       std::pow(10.0, vibRateLogMin + (vibRateLogMax - vibRateLogMin) * double(vibRate)) *
       speed);
@@ -83,6 +84,7 @@ void tSingleClone::Configure(bool resetDynamics) {
 
   const double rate = sampleRate;
   delay = nearest((rate / 100 - rate / 1000) * timing + rate / 1000);
+  MarkChanged();
 }
 
 void tSingleClone::InitVoiceTable(int32_t index) {
@@ -93,6 +95,7 @@ void tSingleClone::InitVoiceTable(int32_t index) {
 }
 
 void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
+  MarkChanged();
   const int32_t pos = sectionOrder[setup.order][index];
   vibDepth = setup.VibDepth * vibScaleTable[index];
   vibRandom = setup.VibRandom;
@@ -135,6 +138,128 @@ void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
   vibRateLogMin = setup.vibRateLogMin;
   vibRateLogMax = setup.vibRateLogMax;
   Configure(setup.dynChanged);
+}
+
+// The sample step of Step, sample after sample, with every field of the walk and the ramp
+// read once and kept in locals; the float operations are the same, in the same order, so
+// the contributions are bit for bit those of Step. A busy voice reads 0 from its ring for
+// the whole run and its walk stands still, while its ramp moves on.
+template <bool kDynOn, bool kBorrowing>
+int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t firstPos,
+                              int32_t from, int32_t to, float dynDepth,
+                              const tVoiceArray& voices, float* contributionsA,
+                              float* contributionsB) {
+  const uint32_t generationAtLoad = generation.load(std::memory_order_acquire);
+  const bool idle = busy.load(std::memory_order_acquire);
+  int32_t walkStep = vibStep, walkPos = vibPos, walkLen = vibLen, walkSource = vibSource;
+  float walkScale = vibScale;
+  int32_t rampStep = dynStep, rampPos = dynPos, rampLen = dynLen;
+  float rampInverse = dynLenInverse, rise = dynRise, dip = dynDip, span = dynSpan;
+  const bool randomRamps = dynRandom;
+  const int32_t ownTurn = vibTurn;
+  const int32_t ownPeriod = dynPeriod;
+  const float ownPeriodInverse = ownPeriod > 0 ? 1.0f / static_cast<float>(ownPeriod) : 0.0f;
+  const float left = gainLeft, right = gainRight;
+  const float* ring = rings.Ring(source);
+  const int32_t mask = rings.mask;
+  // Ring index of sample i before the vibrato offset: writePos + delay, with writePos
+  // falling by one per sample.
+  const int32_t readBase = firstPos + delay;
+  // A borrowed table changes only at a bottom turn, which is a draw and ends the run.
+  const tSingleClone& lender = kBorrowing ? voices[walkSource] : *this;
+  const tVibTable* table = lender.vibTable.load(std::memory_order_acquire);
+  const std::atomic<float>* offsets = table->offsets.get();
+  const int32_t lastEntry = table->capacity - 1;
+
+  int32_t i = from;
+  for (; i < to; ++i) {
+    if (kDynOn && randomRamps) {
+      const int32_t next = rampPos + rampStep;
+      if (next <= 0 || next >= rampLen) break;  // either turn draws
+    }
+    float s = 0.0f;
+    if (!idle) {
+      int32_t pos = walkPos + walkStep;
+      if (pos <= 0) {
+        if (kBorrowing) break;  // picks a new lender: a draw
+        walkStep = -walkStep;
+        pos = 0;
+        walkScale = 1.0f;
+        walkSource = self;
+        walkLen = ownTurn;
+      } else if (pos >= walkLen) {
+        walkStep = -walkStep;
+        pos = walkLen;
+      }
+      walkPos = pos;
+      const int32_t entry = pos <= lastEntry ? pos : lastEntry;
+      const float tableOffset = offsets[entry].load(std::memory_order_relaxed);
+      const float off = kBorrowing ? walkScale * tableOffset : tableOffset;
+      const int32_t ip = nearestInRange(off - 0.5f);
+      const int32_t r0 = (readBase - i + ip) & mask;
+      const int32_t r1 = (r0 + 1) & mask;
+      const float frac = off + 1e-23f - static_cast<float>(ip);
+      s = ring[r0] + frac * (ring[r1] - ring[r0]);
+    }
+    if (kDynOn) {
+      int32_t pos = rampPos + rampStep;
+      if (pos <= 0) {  // only without random ramps: those stopped above
+        rampStep = -rampStep;
+        pos = 0;
+        rampLen = ownPeriod;
+        rampInverse = ownPeriodInverse;
+        rise = kRiseShare * dynDepth;
+        dip = kDipShare * dynDepth;
+        if (dip > 1.0f) dip = 1.0f;
+        span = rise + dip;
+      } else if (pos >= rampLen) {
+        rampStep = -rampStep;
+        pos = rampLen;
+      }
+      rampPos = pos;
+      const float g = (1.0f - dip) + static_cast<float>(pos) * rampInverse * span;
+      contributionsA[i] = (s + 1e-23f) * left * g;
+      contributionsB[i] = (s + 1e-23f) * right * g;
+    } else {
+      contributionsA[i] = 1e-23f + s * left;
+      contributionsB[i] = 1e-23f + s * right;
+    }
+  }
+
+  if (generation.load(std::memory_order_acquire) == generationAtLoad) {
+    vibStep = walkStep;
+    vibPos = walkPos;
+    vibLen = walkLen;
+    vibSource = walkSource;
+    vibScale = walkScale;
+    if (kDynOn) {
+      dynStep = rampStep;
+      dynPos = rampPos;
+      dynLen = rampLen;
+      dynLenInverse = rampInverse;
+      dynRise = rise;
+      dynDip = dip;
+      dynSpan = span;
+    }
+  }
+  return i;
+}
+
+int32_t tSingleClone::RunAhead(int32_t self, const tSectionRings& rings, int32_t firstPos,
+                               int32_t from, int32_t to, bool dynOn, float dynDepth,
+                               const tVoiceArray& voices, float* contributionsA,
+                               float* contributionsB) {
+  const bool borrowing = vibRandom;
+  if (dynOn) {
+    return borrowing ? RunWalk<true, true>(self, rings, firstPos, from, to, dynDepth, voices,
+                                           contributionsA, contributionsB)
+                     : RunWalk<true, false>(self, rings, firstPos, from, to, dynDepth, voices,
+                                            contributionsA, contributionsB);
+  }
+  return borrowing ? RunWalk<false, true>(self, rings, firstPos, from, to, dynDepth, voices,
+                                          contributionsA, contributionsB)
+                   : RunWalk<false, false>(self, rings, firstPos, from, to, dynDepth, voices,
+                                           contributionsA, contributionsB);
 }
 
 void tSingleClone::ReleaseRetiredTables() {

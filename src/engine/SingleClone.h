@@ -81,6 +81,17 @@ class tSingleClone {
   inline void Step(int32_t self, const tSectionRings& rings, int32_t writePos, bool dynOn,
                    float dynDepth, const tVoiceArray& voices, float& sumA, float& sumB);
 
+  // Runs samples from..to-1 of a chunk whose sample i sits at ring position
+  // (firstPos - i) & mask, the same arithmetic as Step with the walk and ramp held in
+  // registers; writes the voice's two contributions of sample i to contributionsA[i] and
+  // contributionsB[i]. Stops before the first sample at which the voice would draw from
+  // the random generator (vibrato bottom turn while borrowing, any ramp turn with random
+  // ramps) and returns it, or returns `to`. The walk is written back unless a Configure
+  // or SetUp ran meanwhile, whose values then stand.
+  int32_t RunAhead(int32_t self, const tSectionRings& rings, int32_t firstPos, int32_t from,
+                   int32_t to, bool dynOn, float dynDepth, const tVoiceArray& voices,
+                   float* contributionsA, float* contributionsB);
+
   // Frees the tables retired by growth; only while no sample step can run.
   void ReleaseRetiredTables();
 
@@ -121,6 +132,13 @@ class tSingleClone {
     dynLenInverse = samples > 0 ? 1.0f / static_cast<float>(samples) : 0.0f;
   }
   void BuildTable(int32_t depth, int32_t half);
+  template <bool kDynOn, bool kBorrowing>
+  int32_t RunWalk(int32_t self, const tSectionRings& rings, int32_t firstPos, int32_t from,
+                  int32_t to, float dynDepth, const tVoiceArray& voices, float* contributionsA,
+                  float* contributionsB);
+  // Counts Configure and SetUp calls (each bumps it on entry, Configure also on exit), so a
+  // run-ahead on the audio thread can tell that its copy of the walk is out of date.
+  void MarkChanged() { generation.fetch_add(1, std::memory_order_acq_rel); }
 
   float sampleRate;             // Hz; all sample counts of the voice use it
   Relaxed<tSection> source{tSection::Unison};
@@ -155,6 +173,8 @@ class tSingleClone {
   Relaxed<int32_t> vibLen{0};    // turning point of the walk in progress
   int32_t tableDepth = -1;
   int32_t tableHalf = -1;
+
+  std::atomic<uint32_t> generation{0};
 
   std::vector<std::unique_ptr<tVibTable>> tables;  // current one last; the rest retired
 };

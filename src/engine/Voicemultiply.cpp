@@ -28,6 +28,13 @@ constexpr float kInputLimit = 1e15f;
 // The engine's working range of sample rates; the host's value is stored as it came.
 constexpr float kMinEngineRate = 1000.0f;
 constexpr float kMaxEngineRate = 400000.0f;
+// The farthest back a voice can read, in seconds: a delay of at most 0.271 s (Timing 1 at
+// timing-table entry 1000) plus a vibrato offset of at most 1.5 (random depth factor) x
+// 0.025 x 1.25 x 1.1 (largest voice and bass depth factors) of a period of at most
+// 1 / (0.75 Hz x 0.69), which is 0.0997 s; 0.371 s in all, rounded up. The dry delay (at
+// most 0.25 s) reaches less far.
+constexpr double kMaxReachSeconds = 0.38;
+constexpr int32_t kReachMarginSamples = 4;  // roundings and the second interpolation sample
 
 // Host value to integer setting: the value limited to 0..1 first, so nothing overflows.
 int32_t ClonesFromHost(float v) { return std::clamp(nearest(tVoicemultiply::Clamped(v) * 31.0) + 1, 1, kMaxClones); }
@@ -80,6 +87,11 @@ tVoicemultiply::tVoicemultiply(audioMasterCallback master) {
   canProcessReplacing(true);
   setProgramName("Default");
   AllocateRings(engineRate);
+  const size_t contributionCount = static_cast<size_t>(kMaxClones) * kMaxChunk;
+  contributionsA = std::make_unique<float[]>(contributionCount);
+  contributionsB = std::make_unique<float[]>(contributionCount);
+  chunkSumA = std::make_unique<float[]>(kMaxChunk);
+  chunkSumB = std::make_unique<float[]>(kMaxChunk);
   lastDynDepth = -1.0f;
   lastDynRate = -1.0f;
   lastDynRandom = false;
@@ -423,6 +435,82 @@ void tVoicemultiply::SectionStep(float x, int32_t pos, const tBlockValues& block
   }
 }
 
+// A chunk's ring samples are all written before any voice reads, so a voice reading d
+// samples back from sample i must not reach a sample written later in the chunk: that
+// needs chunk length + d < ring length. At the highest rates the rings leave no room and
+// chunks shrink to single samples.
+int32_t tVoicemultiply::ChunkLimit() const {
+  const int32_t reach = nearest(kMaxReachSeconds * engineRate) + kReachMarginSamples;
+  return std::clamp(ringMask + 1 - reach, 1, kMaxChunk);
+}
+
+// Sample i of the chunk goes to ring position (firstPos - i) & mask: the rings are written
+// backwards.
+void tVoicemultiply::WriteChunkRings(const float* in, int32_t length, int32_t firstPos,
+                                     const tBlockValues& block) {
+  const bool sectionsRun = block.bassOn || block.altoOn || block.unisonShifted;
+  for (int32_t i = 0; i < length; ++i) {
+    const float x = SanitisedInput(in[i]) + kSubnormalGuard;
+    const int32_t pos = (firstPos - i) & ringMask;
+    const float unisonSample = block.unisonGain * x;
+    dryRing[pos] = unisonSample;
+    unisonRing[pos] = unisonSample;
+    if (sectionsRun) SectionStep(x, pos, block);
+  }
+}
+
+// Every sounding voice's sample step for the sample at ring position `pos`, in voice order.
+void tVoicemultiply::StepAllVoices(const tSectionRings& rings, int32_t pos,
+                                   const tBlockValues& block, float& sumA, float& sumB) {
+  sumA = 0.0f;
+  sumB = 0.0f;
+  for (int32_t k = 0; k < block.clones; ++k)
+    voices[k].Step(k, rings, pos, block.dynOn, block.dynDepth, voices, sumA, sumB);
+}
+
+// The voices of one chunk, voice by voice. The shared random generator must see its draws
+// in sample order and, within a sample, in voice order, as if the voices stepped sample by
+// sample together: each voice runs ahead until it would draw, then the waiting voice with
+// the earliest (sample, voice) takes its one drawing step and runs ahead again. The sums
+// add the contributions per sample in voice order, so they round exactly as a per-sample
+// loop would.
+void tVoicemultiply::RenderVoices(const tSectionRings& rings, int32_t firstPos,
+                                  int32_t length, const tBlockValues& block) {
+  const int32_t count = block.clones;
+  auto voiceA = [&](int32_t k) { return contributionsA.get() + k * kMaxChunk; };
+  auto voiceB = [&](int32_t k) { return contributionsB.get() + k * kMaxChunk; };
+  auto runAhead = [&](int32_t k, int32_t from) {
+    return voices[k].RunAhead(k, rings, firstPos, from, length, block.dynOn, block.dynDepth,
+                              voices, voiceA(k), voiceB(k));
+  };
+  int32_t stoppedAt[kMaxClones];
+  for (int32_t k = 0; k < count; ++k) stoppedAt[k] = runAhead(k, 0);
+  for (;;) {
+    int32_t next = -1;
+    for (int32_t k = 0; k < count; ++k)
+      if (stoppedAt[k] < length && (next < 0 || stoppedAt[k] < stoppedAt[next])) next = k;
+    if (next < 0) break;
+    const int32_t i = stoppedAt[next];
+    float a = 0.0f, b = 0.0f;
+    voices[next].Step(next, rings, (firstPos - i) & ringMask, block.dynOn, block.dynDepth,
+                      voices, a, b);
+    voiceA(next)[i] = a;
+    voiceB(next)[i] = b;
+    stoppedAt[next] = runAhead(next, i + 1);
+  }
+
+  float* sumA = chunkSumA.get();
+  float* sumB = chunkSumB.get();
+  std::fill(sumA, sumA + length, 0.0f);
+  std::fill(sumB, sumB + length, 0.0f);
+  for (int32_t k = 0; k < count; ++k) {
+    const float* a = voiceA(k);
+    const float* b = voiceB(k);
+    for (int32_t i = 0; i < length; ++i) sumA[i] += a[i];
+    for (int32_t i = 0; i < length; ++i) sumB[i] += b[i];
+  }
+}
+
 void tVoicemultiply::ProcessBlock(float** inputs, float** outputs, bool replacing,
                                   int32_t count) {
   SetFloatControl();
@@ -437,35 +525,42 @@ void tVoicemultiply::ProcessBlock(float** inputs, float** outputs, bool replacin
   shifter->HalfOn = block.bassOn;
   shifter->UnisonOn = block.unisonShifted;
   shifter->DoubleOn = block.altoOn;
-  const bool sectionsRun = block.bassOn || block.altoOn || block.unisonShifted;
   const tSectionRings rings{{unisonRing.get(), bassRing.get(), altoRing.get()}, ringMask};
+  const int32_t chunkLimit = ChunkLimit();
   const float* in = inputs[0];
   float* outA = outputs[0];
   float* outB = outputs[1];
+  float* sumA = chunkSumA.get();
+  float* sumB = chunkSumB.get();
   int32_t pos = writePos;
 
-  for (int32_t i = 0; i < count; ++i) {
-    const float x = SanitisedInput(in[i]) + kSubnormalGuard;
-    pos = (pos - 1) & ringMask;
-    const float unisonSample = block.unisonGain * x;
-    dryRing[pos] = unisonSample;
-    unisonRing[pos] = unisonSample;
-    if (sectionsRun) SectionStep(x, pos, block);
+  for (int32_t start = 0; start < count;) {
+    const int32_t length = std::min(chunkLimit, count - start);
+    const int32_t firstPos = (pos - 1) & ringMask;
+    // Inputs of the chunk are all read before its outputs are written: the host may pass
+    // one buffer as input and first output.
+    WriteChunkRings(in + start, length, firstPos, block);
+    // A single sample has nothing to run ahead for.
+    if (length == 1)
+      StepAllVoices(rings, firstPos, block, sumA[0], sumB[0]);
+    else
+      RenderVoices(rings, firstPos, length, block);
 
-    float sumA = 0.0f, sumB = 0.0f;
-    for (int32_t k = 0; k < block.clones; ++k)
-      voices[k].Step(k, rings, pos, block.dynOn, block.dynDepth, voices, sumA, sumB);
-
-    const float d = dryRing[(pos + block.dryDelay) & ringMask];
-    const float a = sumA * block.wet + block.dry * d * block.dryA;
-    const float b = sumB * block.wet + block.dry * d * block.dryB;
-    if (replacing) {
-      outA[i] = a;
-      outB[i] = b;
-    } else {
-      outA[i] += a;
-      outB[i] += b;
+    for (int32_t i = 0; i < length; ++i) {
+      const int32_t samplePos = (firstPos - i) & ringMask;
+      const float d = dryRing[(samplePos + block.dryDelay) & ringMask];
+      const float a = sumA[i] * block.wet + block.dry * d * block.dryA;
+      const float b = sumB[i] * block.wet + block.dry * d * block.dryB;
+      if (replacing) {
+        outA[start + i] = a;
+        outB[start + i] = b;
+      } else {
+        outA[start + i] += a;
+        outB[start + i] += b;
+      }
     }
+    pos = (firstPos - (length - 1)) & ringMask;
+    start += length;
   }
   writePos = pos;
 }

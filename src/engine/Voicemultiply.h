@@ -122,6 +122,15 @@ class tVoicemultiply : public TAudioEffect {
   // Holds `processing` for work that must not overlap a block; false if it could not.
   bool AcquireProcessing();
   void SectionStep(float x, int32_t pos, const tBlockValues& block);
+  // Chunked processing: the rings of a whole chunk are written first, then each voice runs
+  // through the chunk on its own, then the voices are summed per sample in voice order.
+  int32_t ChunkLimit() const;
+  void WriteChunkRings(const float* in, int32_t length, int32_t firstPos,
+                       const tBlockValues& block);
+  void RenderVoices(const tSectionRings& rings, int32_t firstPos, int32_t length,
+                    const tBlockValues& block);
+  void StepAllVoices(const tSectionRings& rings, int32_t pos, const tBlockValues& block,
+                     float& sumA, float& sumB);
 
   char programName[25] = {};  // at most 24 characters and a terminator
 
@@ -133,6 +142,13 @@ class tVoicemultiply : public TAudioEffect {
   int32_t writePos = 0;  // newest sample, shared by the four rings
 
   tVoiceArray voices;
+  // Samples of one chunk: at most this many, and fewer when the rings are short for the
+  // voices' reach (see ChunkLimit).
+  static constexpr int32_t kMaxChunk = 1024;
+  // Each voice's contributions to the two sums over one chunk, voice k at k * kMaxChunk,
+  // then the two sums; allocated with the effect so a block allocates nothing.
+  std::unique_ptr<float[]> contributionsA, contributionsB;
+  std::unique_ptr<float[]> chunkSumA, chunkSumB;
   // Section engines: three formant-shifted copies of the input, then an octave down for
   // the bass and an octave up for the alto section.
   std::unique_ptr<tFormantShifter> shifter;

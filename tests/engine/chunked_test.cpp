@@ -1,0 +1,282 @@
+// Chunked processing against the per-sample step. The engine writes a chunk's ring samples
+// first and lets each voice run through the chunk on its own; the outputs must still be
+// bit for bit those of stepping every voice sample by sample, random draws included.
+//
+// The reference is the same effect fed one sample per block: a one-sample chunk runs every
+// voice's Step for that sample, in voice order, which is the per-sample loop itself.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <ostream>
+#include <vector>
+
+#include "EngineFixture.h"
+#include "engine/Random.h"
+#include "engine/SingleClone.h"
+
+namespace vm {
+namespace {
+
+using test::Render;
+
+constexpr uint32_t kSeed = 0x2545F491u;
+
+// The random generator is shared by the whole process: every render starts from the same
+// state, and the tests leave it as they found it.
+class SavedRandomState {
+ public:
+  SavedRandomState() : saved(tRandom::State()) {}
+  ~SavedRandomState() { tRandom::SetState(saved); }
+
+ private:
+  uint32_t saved;
+};
+
+// A sung-like tone (three harmonics, slow vibrato) with a little deterministic noise, so
+// every ring sample differs from its neighbours and any shifted read shows.
+std::vector<float> TestSignal(size_t length, double rateHz) {
+  std::vector<float> x(length);
+  double phase = 0.0;
+  uint32_t noise = 1;
+  for (size_t i = 0; i < length; ++i) {
+    phase += 2 * M_PI * 196.0 * (1 + 0.01 * std::sin(2 * M_PI * 5.0 * i / rateHz)) / rateHz;
+    noise = noise * 1664525u + 1013904223u;
+    const double hiss = (static_cast<double>(noise >> 8) / 16777216.0 - 0.5) * 0.02;
+    x[i] = static_cast<float>(0.3 * std::sin(phase) + 0.15 * std::sin(2 * phase) +
+                              0.08 * std::sin(3 * phase) + hiss);
+  }
+  return x;
+}
+
+// Index of the first sample whose bits differ, or -1.
+long FirstDifference(const std::vector<float>& a, const std::vector<float>& b) {
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0) return static_cast<long>(i);
+  return -1;
+}
+
+struct tChunkCase {
+  const char* name;
+  int clones;
+  bool vibRandom, dynRandom;
+  float dynDepth;  // 0: level movement off
+  float dynRate;   // 1: 0.1 s ramps, many turns
+  int split;       // 0: unison only; 5: bass, unison and alto voices, all section engines
+  float rateHz;
+};
+
+void PrintTo(const tChunkCase& c, std::ostream* os) { *os << c.name; }
+
+class ChunkedProcessing : public testing::TestWithParam<tChunkCase> {};
+
+void Configure(tVoicemultiply& effect, const tChunkCase& c) {
+  effect.setSampleRate(c.rateHz);
+  effect.setParameter(kClones, (c.clones - 1) / 31.0f);
+  effect.setParameter(kVibRandom, c.vibRandom ? 1.0f : 0.0f);
+  effect.setParameter(kDynRandom, c.dynRandom ? 1.0f : 0.0f);
+  effect.setParameter(kDynDepth, c.dynDepth);
+  effect.setParameter(kDynRate, c.dynRate);
+  effect.setParameter(kSplit, c.split / 5.0f);
+  effect.setParameter(kVibDepth, 0.8f);
+  effect.setParameter(kMix, 0.8f);        // some dry signal in the outputs too
+  effect.setParameter(kDryDelay, 0.3f);
+  if (c.split != 0) effect.setParameter(kUnisonFmnts, 0.8f);  // shifted unison section
+}
+
+TEST_P(ChunkedProcessing, OutputsEqualThePerSampleStepBitForBit) {
+  const tChunkCase c = GetParam();
+  const SavedRandomState restore;
+  const std::vector<float> input = TestSignal(static_cast<size_t>(3 * c.rateHz), c.rateHz);
+
+  tVoicemultiply reference(nullptr);
+  Configure(reference, c);
+  tRandom::SetState(kSeed);
+  const test::tStereo expected = Render(reference, input, 1);
+  const uint32_t stateAfterReference = tRandom::State();
+
+  // The comparison means something only if the voices sound and, with random on, draw.
+  double energy = 0.0;
+  for (float v : expected.left) energy += double(v) * v;
+  ASSERT_GT(energy, 1.0);
+  if (c.vibRandom || (c.dynRandom && c.dynDepth > 0.02f)) {
+    ASSERT_NE(stateAfterReference, kSeed);
+  }
+
+  for (const int block : {7, 512, 4096}) {
+    SCOPED_TRACE(testing::Message() << "block " << block);
+    tVoicemultiply chunked(nullptr);
+    Configure(chunked, c);
+    tRandom::SetState(kSeed);
+    const test::tStereo got = Render(chunked, input, block);
+    EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
+    EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+    // The same draws, in the same number.
+    EXPECT_EQ(tRandom::State(), stateAfterReference);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ChunkedProcessing,
+    testing::Values(
+        tChunkCase{"OneVoice", 1, false, false, 0.25f, 0.5f, 0, 44100.0f},
+        tChunkCase{"OneVoiceRandom", 1, true, true, 0.5f, 1.0f, 0, 44100.0f},
+        tChunkCase{"TwoVoices", 2, false, false, 0.25f, 1.0f, 0, 44100.0f},
+        tChunkCase{"TwoVoicesRandomVibrato", 2, true, false, 0.25f, 0.5f, 0, 44100.0f},
+        tChunkCase{"SixteenVoices", 16, false, false, 0.25f, 0.5f, 0, 44100.0f},
+        tChunkCase{"SixteenVoicesRandom", 16, true, true, 0.6f, 1.0f, 0, 44100.0f},
+        tChunkCase{"SixteenVoicesRandomRamps", 16, false, true, 1.0f, 0.9f, 0, 44100.0f},
+        tChunkCase{"SixteenVoicesLevelStill", 16, true, true, 0.0f, 1.0f, 0, 44100.0f},
+        tChunkCase{"ThirtyTwoVoices", 32, false, false, 0.25f, 0.5f, 0, 44100.0f},
+        tChunkCase{"ThirtyTwoVoicesRandom", 32, true, true, 0.6f, 1.0f, 0, 44100.0f},
+        tChunkCase{"ThirtyTwoVoicesSections", 32, true, true, 0.6f, 1.0f, 5, 44100.0f},
+        tChunkCase{"ThirtyTwoVoicesSectionsLevelStill", 32, false, false, 0.0f, 0.5f, 5,
+                   44100.0f},
+        tChunkCase{"HighRate", 16, false, false, 0.25f, 1.0f, 0, 192000.0f},
+        tChunkCase{"HighRateRandom", 32, true, true, 0.6f, 1.0f, 0, 192000.0f},
+        tChunkCase{"HighRateSections", 16, true, true, 0.6f, 1.0f, 5, 192000.0f}),
+    [](const testing::TestParamInfo<tChunkCase>& info) { return info.param.name; });
+
+// ---- one voice's run-ahead against its Step ----
+
+// Noise in a ring of the given length: every read position gives a different value.
+std::vector<float> NoiseRing(int32_t length, uint32_t seed) {
+  std::vector<float> ring(length);
+  for (float& v : ring) {
+    seed = seed * 1664525u + 1013904223u;
+    v = static_cast<float>(seed >> 8) / 16777216.0f - 0.5f;
+  }
+  return ring;
+}
+
+struct tVoiceCase {
+  const char* name;
+  bool vibRandom, dynRandom;
+  bool dynOn;
+  int split;
+};
+
+void PrintTo(const tVoiceCase& c, std::ostream* os) { *os << c.name; }
+
+class RunAhead : public testing::TestWithParam<tVoiceCase> {};
+
+// Thirty-two voices set up as the effect would for 16 sounding voices, on 44.1 kHz rings.
+void SetUpVoices(tVoiceArray& voices, const tVoiceCase& c) {
+  tVoiceSetup setup{};
+  setup.order = 1;
+  setup.levelNorm = 0.2695f;
+  setup.lo = 0.0f;
+  setup.width = 1.0f;
+  setup.count = 16;
+  setup.dynChanged = true;
+  setup.vibRateLogMin = std::log10(1.1f);
+  setup.vibRateLogMax = std::log10(8.0f);
+  setup.Timing = 0.5f;
+  setup.VibDepth = 0.9f;
+  setup.VibRate = 0.9f;
+  setup.DynDepth = 0.7f;
+  setup.DynRate = 1.0f;
+  setup.Focus = 1.0f;
+  setup.VibRandom = c.vibRandom;
+  setup.DynRandom = c.dynRandom;
+  setup.Split = c.split;
+  for (int32_t i = 0; i < kMaxClones; ++i) voices[i].InitVoiceTable(i);
+  // The walk in progress takes the turning point the voice had before the set-up; the
+  // second pass gives it the one of these settings.
+  for (int pass = 0; pass < 2; ++pass)
+    for (int32_t i = 0; i < kMaxClones; ++i) voices[i].SetUp(i, setup);
+}
+
+// Samples written since the start, counting from ring position firstPos downwards.
+int32_t RingPosition(int32_t firstPos, int32_t sample, int32_t mask) {
+  return (firstPos - sample) & mask;
+}
+
+// The voice runs ahead through chunks of 1000 samples and stops exactly where its Step
+// would draw from the random generator; before each stop its contributions, and after the
+// run its walk and ramp, equal those of Step sample by sample.
+TEST_P(RunAhead, StopsAtEachDrawAndMatchesStep) {
+  const tVoiceCase c = GetParam();
+  const SavedRandomState restore;
+  constexpr int32_t kRingLength = 32768, kMask = kRingLength - 1;
+  constexpr int32_t kSamples = 88200, kChunk = 1000;  // two seconds at 44.1 kHz
+  constexpr int32_t kFirstPos = 1234;
+  constexpr float kDynDepth = 0.7f;
+  const std::vector<float> unison = NoiseRing(kRingLength, 1), bass = NoiseRing(kRingLength, 2),
+                           alto = NoiseRing(kRingLength, 3);
+  const tSectionRings rings{{unison.data(), bass.data(), alto.data()}, kMask};
+
+  for (const int32_t self : {0, 7, 15}) {
+    SCOPED_TRACE(testing::Message() << "voice " << self);
+    auto stepped = std::make_unique<tVoiceArray>();
+    auto chunked = std::make_unique<tVoiceArray>();
+    SetUpVoices(*stepped, c);
+    SetUpVoices(*chunked, c);
+
+    tRandom::SetState(kSeed);
+    std::vector<float> expectedA(kSamples), expectedB(kSamples);
+    std::vector<int32_t> draws;
+    for (int32_t i = 0; i < kSamples; ++i) {
+      const uint32_t before = tRandom::State();
+      float a = 0.0f, b = 0.0f;
+      (*stepped)[self].Step(self, rings, RingPosition(kFirstPos, i, kMask), c.dynOn, kDynDepth,
+                            *stepped, a, b);
+      expectedA[i] = a;
+      expectedB[i] = b;
+      if (tRandom::State() != before) draws.push_back(i);
+    }
+    if (c.vibRandom || (c.dynRandom && c.dynOn)) {
+      ASSERT_GT(draws.size(), 10u);
+    }
+
+    tRandom::SetState(kSeed);
+    std::vector<float> gotA(kSamples), gotB(kSamples);
+    std::vector<int32_t> stops;
+    tSingleClone& voice = (*chunked)[self];
+    for (int32_t start = 0; start < kSamples; start += kChunk) {
+      const int32_t end = std::min(start + kChunk, kSamples);
+      // Within a chunk, indexes are chunk samples; the ring position of chunk sample j
+      // is that of overall sample start + j.
+      const int32_t chunkPos = RingPosition(kFirstPos, start, kMask);
+      int32_t from = 0;
+      for (;;) {
+        from = voice.RunAhead(self, rings, chunkPos, from, end - start, c.dynOn, kDynDepth,
+                              *chunked, gotA.data() + start, gotB.data() + start);
+        if (from == end - start) break;
+        stops.push_back(start + from);
+        float a = 0.0f, b = 0.0f;
+        voice.Step(self, rings, RingPosition(chunkPos, from, kMask), c.dynOn, kDynDepth,
+                   *chunked, a, b);
+        gotA[start + from] = a;
+        gotB[start + from] = b;
+        ++from;
+      }
+    }
+    EXPECT_EQ(stops, draws);
+    EXPECT_EQ(FirstDifference(gotA, expectedA), -1);
+    EXPECT_EQ(FirstDifference(gotB, expectedB), -1);
+    const tSingleClone& reference = (*stepped)[self];
+    EXPECT_EQ(voice.VibPos(), reference.VibPos());
+    EXPECT_EQ(voice.DynPos(), reference.DynPos());
+    EXPECT_EQ(voice.DynLen(), reference.DynLen());
+    EXPECT_EQ(voice.DynDip(), reference.DynDip());
+    EXPECT_EQ(voice.DynRise(), reference.DynRise());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RunAhead,
+    testing::Values(tVoiceCase{"Plain", false, false, true, 0},
+                    tVoiceCase{"LevelStill", false, false, false, 0},
+                    tVoiceCase{"RandomVibrato", true, false, true, 5},
+                    tVoiceCase{"RandomRamps", false, true, true, 5},
+                    tVoiceCase{"AllRandom", true, true, true, 0},
+                    tVoiceCase{"AllRandomLevelStill", true, true, false, 5}),
+    [](const testing::TestParamInfo<tVoiceCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace vm
