@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 #include "EngineFixture.h"
+#include "signals/Envelope.h"
 #include "signals/Pitch.h"
 #include "signals/Signals.h"
 
@@ -79,6 +81,100 @@ TEST(Sections, AbsurdInputNeverReachesTheRingsAsNonFinite) {
   }
   // A second after the burst the sections sound again.
   EXPECT_GT(signals::RmsDb(out.left, kRateHz * 3 / 2, kRateHz * 2), -40.0);
+}
+
+std::string Name(tSection section) {
+  return section == tSection::Bass ? "bass" : section == tSection::Alto ? "alto" : "unison";
+}
+
+// Which ring each voice reads, for every Split: by the voice's own index, whatever the
+// Section order and however many voices sound. Every case starts from Split 2 (all alto)
+// so that a voice left on its old ring shows.
+TEST(Sections, VoicesReadTheirSectionByVoiceIndex) {
+  using S = tSection;
+  const auto pattern = [](int split, int i) {
+    switch (split) {
+      case 0: return S::Unison;
+      case 1: return S::Bass;
+      case 2: return S::Alto;
+      case 3: return i % 2 == 0 ? S::Bass : S::Unison;
+      case 4: return i % 2 == 0 ? S::Unison : S::Alto;
+      default: return i % 3 == 0 ? S::Bass : i % 3 == 1 ? S::Unison : S::Alto;
+    }
+  };
+  const struct {
+    int split;
+    float clones;   // host value: 0 one voice, 1 all 32
+    float section;  // host value: 0 order A, 0.25 B, 0.75 D
+  } cases[] = {{3, 1.0f, 0.0f}, {4, 1.0f, 0.0f}, {5, 1.0f, 0.0f}, {5, 1.0f, 0.25f},
+               {5, 1.0f, 0.75f}, {5, 2.0f / 31, 0.0f}, {4, 3.0f / 31, 0.75f}, {3, 4.0f / 31, 0.25f},
+               {0, 1.0f, 0.0f}, {1, 1.0f, 0.25f}};
+  for (const auto& c : cases) {
+    tVoicemultiply effect(nullptr);
+    effect.setParameter(kSplit, 0.4f);
+    effect.setParameter(kSection, c.section);
+    effect.setParameter(kClones, c.clones);
+    effect.setParameter(kSplit, c.split / 5.0f);
+    ASSERT_EQ(int(effect.Split), c.split);
+    for (int i = 0; i < int(effect.Clones); ++i)
+      EXPECT_EQ(Name(effect.Voice(i).Source()), Name(pattern(c.split, i)))
+          << "Split " << c.split << ", voice " << i << " of " << int(effect.Clones)
+          << ", Section " << c.section;
+  }
+}
+
+// With three static voices each reading one section, every section's level moves its own
+// part of the spectrum: a 200 Hz vowel gives the bass section lines at odd multiples of
+// 100 Hz that no other section has; the unison section brings the odd harmonics of 200 Hz
+// and the alto section the multiples of 400 Hz. A section that is off ignores its level.
+TEST(Sections, EachSectionOfASplitAnswersToItsOwnLevel) {
+  enum tLines { kBassOnly, kOddOfF0, kMultiplesOf2F0, kWhole };
+  const struct {
+    int split;
+    tParameterIndex level;
+    tLines lines;
+    double minRiseDb, maxRiseDb;  // change of those lines when the level goes from -10 to +10 dB
+  } cases[] = {
+      {5, kBassLevel, kBassOnly, 19.5, 20.5},     // only bass has them: exactly its 20 dB
+      {5, kUnisonLevel, kOddOfF0, 8.0, 20.5},     // shared with the bass section
+      {5, kUnisonLevel, kBassOnly, -0.5, 0.5},
+      {5, kAltoLevel, kMultiplesOf2F0, 4.0, 20.5},  // shared with bass and unison
+      {5, kAltoLevel, kBassOnly, -0.5, 0.5},
+      {3, kBassLevel, kBassOnly, 19.5, 20.5},
+      {3, kAltoLevel, kWhole, 0.0, 0.0},          // no alto section in Split 3
+      {4, kAltoLevel, kMultiplesOf2F0, 4.0, 20.5},
+      {4, kBassLevel, kWhole, 0.0, 0.0},          // no bass section in Split 4
+  };
+  const std::vector<float> vowel = signals::SungVowel(kF0Hz, kRateHz, kRateHz * 3 / 2);
+  const auto render = [&](int split, tParameterIndex level, float value) {
+    tVoicemultiply effect(nullptr);
+    test::MakeStatic(effect);
+    effect.setParameter(kClones, 2.0f / 31);  // three voices: bass, unison, alto in Split 5
+    effect.setParameter(kSplit, split / 5.0f);
+    effect.setParameter(level, value);
+    return test::Render(effect, vowel).left;
+  };
+  const size_t from = kRateHz * 7 / 10, length = kRateHz / 2;
+  const auto linesDb = [&](const std::vector<float>& x, tLines lines) {
+    switch (lines) {
+      case kBassOnly: return signals::SeriesDb(x, from, length, kRateHz, kF0Hz / 2, kF0Hz, 3000.0);
+      case kOddOfF0: return signals::SeriesDb(x, from, length, kRateHz, kF0Hz, 2 * kF0Hz, 3000.0);
+      case kMultiplesOf2F0: return signals::SeriesDb(x, from, length, kRateHz, 2 * kF0Hz, 2 * kF0Hz, 3000.0);
+      default: return signals::RmsDb(x, from, from + length);
+    }
+  };
+  for (const auto& c : cases) {
+    const std::vector<float> soft = render(c.split, c.level, 0.0f), loud = render(c.split, c.level, 1.0f);
+    if (c.lines == kWhole) {
+      EXPECT_EQ(soft, loud) << "Split " << c.split << ", level " << c.level;
+      continue;
+    }
+    EXPECT_GT(linesDb(soft, c.lines) - signals::RmsDb(soft, from, from + length), -30.0)
+        << "Split " << c.split << ", level " << c.level << ": the lines are there at all";
+    const double rise = linesDb(loud, c.lines) - linesDb(soft, c.lines);
+    EXPECT_GE(rise, c.minRiseDb) << "Split " << c.split << ", level " << c.level << ", lines " << c.lines;
+    EXPECT_LE(rise, c.maxRiseDb) << "Split " << c.split << ", level " << c.level << ", lines " << c.lines;
+  }
 }
 
 }  // namespace

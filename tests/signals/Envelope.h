@@ -3,7 +3,8 @@
 // envelope 1 / |A(e^jw)| evaluated on a fine frequency grid, and its peaks. The order
 // 2 + fs / 1000 gives about one resonance per kilohertz of bandwidth, the usual rule for
 // formants, and stays well below the samples of one pitch period of a sung voice, so the
-// predictor follows the envelope rather than the single harmonics. Header-only.
+// predictor follows the envelope rather than the single harmonics. Also the power of a
+// harmonic series, for telling sections an octave apart. Header-only.
 #pragma once
 
 #include <algorithm>
@@ -112,6 +113,30 @@ inline double NearestPeakHz(const std::vector<tEnvelopePeak>& peaks, double hz) 
     if (distance < bestDistance) bestDistance = distance, best = p.hz;
   }
   return best;
+}
+
+// Power in dB (full-scale sine = about -6 dB) of the harmonic series first, first + step,
+// ... up to lastHz in x[begin, begin + length), Hann-windowed, each line measured with a
+// Goertzel filter at its exact frequency. With a window of at least 20 periods of `step`
+// the lines of one series do not leak into those of another series at half the spacing.
+inline double SeriesDb(const std::vector<float>& x, std::size_t begin, std::size_t length,
+                       int sampleRateHz, double firstHz, double stepHz, double lastHz) {
+  if (begin + length > x.size() || length == 0) return -300.0;
+  double power = 0.0, windowSum = 0.0;
+  for (std::size_t n = 0; n < length; ++n) windowSum += 0.5 - 0.5 * std::cos(2.0 * kPi * (n + 0.5) / length);
+  for (double f = firstHz; f <= lastHz + 1e-9; f += stepHz) {
+    const double coefficient = 2.0 * std::cos(2.0 * kPi * f / sampleRateHz);
+    double s1 = 0.0, s2 = 0.0;
+    for (std::size_t n = 0; n < length; ++n) {
+      const double w = 0.5 - 0.5 * std::cos(2.0 * kPi * (n + 0.5) / length);
+      const double s0 = w * x[begin + n] + coefficient * s1 - s2;
+      s2 = s1;
+      s1 = s0;
+    }
+    const double magnitudeSquared = s1 * s1 + s2 * s2 - coefficient * s1 * s2;
+    power += magnitudeSquared / (windowSum * windowSum);  // a line of amplitude A gives A^2/4
+  }
+  return power > 0.0 ? 10.0 * std::log10(power) : -300.0;
 }
 
 }  // namespace vm::signals
