@@ -198,5 +198,29 @@ TEST(FormantShifterCycles, SwitchedOffHeadsStayPutButArePrimed) {
   }
 }
 
+// A head switched on again resumes the stale cycle where it stopped, plays it to its end
+// and then falls into step with the newest cycle.
+TEST(FormantShifterCycles, AHeadSwitchedOnAgainResumesWhereItStopped) {
+  const std::vector<float> vowel = SungVowel(150.0, 44100, 44100);
+  auto shifter = std::make_unique<tFormantShifter>(44100);
+  shifter->UnisonOn = false;
+  const std::vector<float> first(vowel.begin(), vowel.begin() + 11025);
+  Feed(*shifter, first);
+  const tFormantShiftedPlaybackHead& head = shifter->UnisonHead;
+  const int32_t staleStart = head.CycleStart, staleLength = head.CycleLength;
+  ASSERT_TRUE(head.Active);
+  ASSERT_LT(staleStart + staleLength, shifter->CyclePoints.CycleStart()) << "the cycle is stale";
+
+  shifter->UnisonOn = true;
+  for (int32_t k = 0; k < staleLength; ++k) {
+    shifter->Process(vowel[11025 + k]);
+    ASSERT_EQ(shifter->UnisonOut, vowel[staleStart + k] + kGuard) << "sample " << k << " of the stale cycle";
+  }
+  // At the stale cycle's end the head takes the newest cycle.
+  EXPECT_EQ(head.CycleStart, shifter->CyclePoints.CycleStart());
+  EXPECT_EQ(head.CycleEnd, shifter->CyclePoints.CycleEnd());
+  EXPECT_EQ(head.ReadPos, head.CycleStart);
+}
+
 }  // namespace
 }  // namespace vm
