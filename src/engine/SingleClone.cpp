@@ -127,7 +127,11 @@ void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
     case 2: section = tSection::Alto; break;
     case 3: section = index % 2 == 0 ? tSection::Bass : tSection::Unison; break;
     case 4: section = index % 2 == 0 ? tSection::Unison : tSection::Alto; break;
-    case 5: section = static_cast<tSection>(index % 3); break;
+    case 5: {  // bass, unison, alto in turn
+      constexpr tSection kThreeWay[3] = {tSection::Bass, tSection::Unison, tSection::Alto};
+      section = kThreeWay[index % 3];
+      break;
+    }
     default: break;
   }
   source = section;
