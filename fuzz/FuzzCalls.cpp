@@ -8,12 +8,8 @@
 #include "CallSource.h"
 #include "Validator.h"
 #include "analysis/Numeric.h"
-#include "engine/Voicemultiply.h"
-
-#if __has_include("editor/EditorFactory.h")
 #include "editor/EditorFactory.h"
-#define VM_FUZZ_EDITOR 1
-#endif
+#include "engine/Voicemultiply.h"
 
 namespace {
 
@@ -28,9 +24,7 @@ vm::AEffect* CreateEffect(vm::audioMasterCallback master) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-#ifdef VM_FUZZ_EDITOR
   vm::tVoicemultiply::SetEditorFactory(&vm::CreateVoicemultiplyEditor);
-#endif
   vm::tByteSource source(data, size);
   vm::tValidatorOptions options;
   options.threads = false;

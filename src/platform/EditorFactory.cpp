@@ -1,4 +1,6 @@
 // The plug-in's editor: the form in a native window of this OS.
+#include "editor/EditorFactory.h"
+
 #include "editor/Editor.h"
 #include "platform/Platform.h"
 

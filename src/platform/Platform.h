@@ -8,13 +8,3 @@ namespace vm {
 const tPlatform& NativePlatform();
 
 }  // namespace vm
-
-namespace vm {
-
-class TEffEditor;
-class tVoicemultiply;
-
-// The effect's editor with a native window; the effect owns it.
-TEffEditor* CreateVoicemultiplyEditor(tVoicemultiply& effect);
-
-}  // namespace vm

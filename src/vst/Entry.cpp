@@ -3,13 +3,9 @@
 // assembler label binds it to `main`.
 
 #include "analysis/Numeric.h"
+#include "editor/EditorFactory.h"
 #include "engine/Voicemultiply.h"
 #include "vst/VstAbi.h"
-
-#if __has_include("editor/EditorFactory.h")
-#include "editor/EditorFactory.h"
-#define VM_HAS_EDITOR 1
-#endif
 
 #if defined(_WIN32)
 #define VM_EXPORT __declspec(dllexport)
@@ -23,9 +19,7 @@ namespace {
 struct tLibraryLoad {
   tLibraryLoad() {
     vm::SetFloatControl();
-#ifdef VM_HAS_EDITOR
     vm::tVoicemultiply::SetEditorFactory(&vm::CreateVoicemultiplyEditor);
-#endif
   }
 } libraryLoad;
 

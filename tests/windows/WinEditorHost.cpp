@@ -1,0 +1,156 @@
+// A Windows host for the editor, run under wine on a virtual X server: opens the DLL's
+// editor in a top-level window, drives the Gain knob and a section button with the mouse
+// messages a person's clicks produce, and saves what the window shows as a PNG.
+// Exit status 0 when every check holds; each failure is printed.
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "graphics/Bitmap.h"
+#include "graphics/Png.h"
+#include "vst/VstAbi.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+using namespace vm;
+
+namespace {
+
+constexpr int kWidth = 828;
+constexpr int kHeight = 423;
+int failures = 0;
+
+void Check(bool ok, const char* what) {
+  if (ok) return;
+  std::fprintf(stderr, "wine editor host: %s\n", what);
+  ++failures;
+}
+
+intptr_t HostCallback(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
+  return opcode == audioMasterVersion ? 2400 : 0;
+}
+
+void PumpMessages(AEffect* effect, int rounds = 20) {
+  for (int i = 0; i < rounds; ++i) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    effect->dispatcher(effect, effEditIdle, 0, 0, nullptr, 0);
+    Sleep(5);
+  }
+}
+
+HWND MakeTopLevel() {
+  WNDCLASSW description{};
+  description.lpfnWndProc = DefWindowProcW;
+  description.hInstance = GetModuleHandleW(nullptr);
+  description.lpszClassName = L"VmEditorTestHost";
+  RegisterClassW(&description);
+  RECT frame{0, 0, kWidth, kHeight};
+  AdjustWindowRect(&frame, WS_OVERLAPPEDWINDOW, FALSE);
+  HWND window = CreateWindowW(L"VmEditorTestHost", L"host", WS_OVERLAPPEDWINDOW, 0, 0,
+                              frame.right - frame.left, frame.bottom - frame.top, nullptr,
+                              nullptr, description.hInstance, nullptr);
+  ShowWindow(window, SW_SHOW);
+  return window;
+}
+
+void Click(HWND target, UINT down, UINT up, int x, int y) {
+  SendMessageW(target, down, MK_LBUTTON, MAKELPARAM(x, y));
+  SendMessageW(target, up, 0, MAKELPARAM(x, y));
+}
+
+TBitmap Screenshot(HWND window) {
+  TBitmap shot(kWidth, kHeight);
+  HDC source = GetDC(window);
+  HDC memory = CreateCompatibleDC(source);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof(info.bmiHeader);
+  info.bmiHeader.biWidth = kWidth;
+  info.bmiHeader.biHeight = -kHeight;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP section = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(memory, section);
+  BitBlt(memory, 0, 0, kWidth, kHeight, source, 0, 0, SRCCOPY);
+  const auto* pixels = static_cast<const uint32_t*>(bits);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) shot.SetPixel(x, y, pixels[y * kWidth + x] | 0xFF000000u);
+  SelectObject(memory, previous);
+  DeleteObject(section);
+  DeleteDC(memory);
+  ReleaseDC(window, source);
+  return shot;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: wineeditorhost PLUGIN.dll SCREENSHOT.png\n");
+    return 2;
+  }
+  HMODULE library = LoadLibraryA(argv[1]);
+  if (!library) return std::fprintf(stderr, "LoadLibrary failed\n"), 1;
+  auto entry = reinterpret_cast<AEffect* (*)(audioMasterCallback)>(
+      reinterpret_cast<void*>(GetProcAddress(library, "main")));
+  AEffect* effect = entry ? entry(HostCallback) : nullptr;
+  if (!effect) return std::fprintf(stderr, "no effect\n"), 1;
+  Check(effect->flags & effFlagsHasEditor, "no editor flag");
+
+  ERect* rect = nullptr;
+  Check(effect->dispatcher(effect, effEditGetRect, 0, 0, &rect, 0) == 1 && rect, "getRect");
+  if (rect)
+    Check(rect->top == 0 && rect->left == 0 && rect->bottom == kHeight && rect->right == kWidth,
+          "rectangle not 0, 0, 423, 828");
+
+  HWND window = MakeTopLevel();
+  Check(effect->dispatcher(effect, effEditOpen, 0, 0, window, 0) == 1, "open");
+  PumpMessages(effect);
+  HWND editor = GetWindow(window, GW_CHILD);
+  Check(editor != nullptr, "no child window");
+  if (editor) {
+    RECT client;
+    GetClientRect(editor, &client);
+    Check(client.right == kWidth && client.bottom == kHeight, "child size");
+
+    const int cx = 704 + 52, cy = 295 + 52;  // rkGain's centre
+    const float before = effect->getParameter(effect, 20);
+    SendMessageW(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(cx, cy - 30));
+    SendMessageW(editor, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(cx + 21, cy - 21));
+    SendMessageW(editor, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(cx + 30, cy));
+    Check(effect->getParameter(effect, 20) == before, "Gain changed during the drag");
+    SendMessageW(editor, WM_LBUTTONUP, 0, MAKELPARAM(cx + 30, cy));
+    Check(effect->getParameter(effect, 20) != before, "Gain unchanged after the release");
+
+    Click(editor, WM_LBUTTONDOWN, WM_LBUTTONUP, 249 + 20, 325 + 24);  // rbSectionC
+    Check(effect->getParameter(effect, 10) == 0.5f, "Section C not selected");
+
+    PumpMessages(effect);
+    InvalidateRect(editor, nullptr, FALSE);
+    UpdateWindow(editor);
+    const TBitmap shot = Screenshot(editor);
+    Check(shot.Pixel(10, 10) != shot.Pixel(cx, cy), "window shows one colour");
+    Check(SavePng(shot, argv[2]), "screenshot not saved");
+  }
+
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    effect->dispatcher(effect, effEditClose, 0, 0, nullptr, 0);
+    Check(effect->dispatcher(effect, effEditOpen, 0, 0, window, 0) == 1, "reopen");
+  }
+  Check(effect->dispatcher(effect, effEditOpen, 0, 0, nullptr, 0) == 0, "null parent opened");
+  // The host's window goes first, then the effect with its editor still open.
+  DestroyWindow(window);
+  PumpMessages(effect, 3);
+  effect->dispatcher(effect, effEditClose, 0, 0, nullptr, 0);
+  effect->dispatcher(effect, effClose, 0, 0, nullptr, 0);
+  FreeLibrary(library);
+  if (failures == 0) std::printf("wine editor host: all checks hold\n");
+  return failures == 0 ? 0 : 1;
+}
