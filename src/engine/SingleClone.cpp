@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <type_traits>
 
 namespace vm {
 
@@ -146,20 +147,16 @@ void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
 
 // The sample step of Step, sample after sample, with every field of the walk and the ramp
 // read once and kept in locals; the float operations are the same, in the same order, so
-// the contributions are bit for bit those of Step. A busy voice reads 0 from its ring for
-// the whole run and its walk stands still, while its ramp moves on.
-template <bool kDynOn, bool kBorrowing>
+// the contributions are bit for bit those of Step.
+template <bool kDynOn, bool kBorrowing, bool kRandomRamps, bool kReadsRing>
 int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t firstPos,
                               int32_t from, int32_t to, float dynDepth,
                               const tVoiceArray& voices, float* contributionsA,
-                              float* contributionsB) {
-  const uint32_t generationAtLoad = generation.load(std::memory_order_acquire);
-  const bool idle = busy.load(std::memory_order_acquire);
+                              float* contributionsB, uint32_t generationAtLoad) {
   int32_t walkStep = vibStep, walkPos = vibPos, walkLen = vibLen, walkSource = vibSource;
   float walkScale = vibScale;
   int32_t rampStep = dynStep, rampPos = dynPos, rampLen = dynLen;
   float rampInverse = dynLenInverse, rise = dynRise, dip = dynDip, span = dynSpan;
-  const bool randomRamps = dynRandom;
   const int32_t ownTurn = vibTurn;
   const int32_t ownPeriod = dynPeriod;
   const float ownPeriodInverse = ownPeriod > 0 ? 1.0f / static_cast<float>(ownPeriod) : 0.0f;
@@ -177,12 +174,12 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
 
   int32_t i = from;
   for (; i < to; ++i) {
-    if (kDynOn && randomRamps) {
+    if (kDynOn && kRandomRamps) {
       const int32_t next = rampPos + rampStep;
       if (next <= 0 || next >= rampLen) break;  // either turn draws
     }
     float s = 0.0f;
-    if (!idle) {
+    if (kReadsRing) {
       int32_t pos = walkPos + walkStep;
       if (pos <= 0) {
         if (kBorrowing) break;  // picks a new lender: a draw
@@ -207,7 +204,7 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
     }
     if (kDynOn) {
       int32_t pos = rampPos + rampStep;
-      if (pos <= 0) {  // only without random ramps: those stopped above
+      if (!kRandomRamps && pos <= 0) {  // random ramps stopped above
         rampStep = -rampStep;
         pos = 0;
         rampLen = ownPeriod;
@@ -216,7 +213,7 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
         dip = kDipShare * dynDepth;
         if (dip > 1.0f) dip = 1.0f;
         span = rise + dip;
-      } else if (pos >= rampLen) {
+      } else if (!kRandomRamps && pos >= rampLen) {
         rampStep = -rampStep;
         pos = rampLen;
       }
@@ -249,21 +246,37 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
   return i;
 }
 
+namespace {
+// Calls f with std::true_type or std::false_type: a run-time switch made a template
+// argument, so each combination gets a loop without that test inside.
+template <class F>
+int32_t WithFlag(bool flag, F&& f) {
+  return flag ? f(std::true_type{}) : f(std::false_type{});
+}
+}  // namespace
+
 int32_t tSingleClone::RunAhead(int32_t self, const tSectionRings& rings, int32_t firstPos,
                                int32_t from, int32_t to, bool dynOn, float dynDepth,
                                const tVoiceArray& voices, float* contributionsA,
                                float* contributionsB) {
+  const uint32_t generationAtLoad = generation.load(std::memory_order_acquire);
+  // Read once per run: a busy voice reads 0 from its ring and its walk stands still for
+  // the whole run, while its ramp moves on.
+  const bool readsRing = !busy.load(std::memory_order_acquire);
   const bool borrowing = vibRandom;
-  if (dynOn) {
-    return borrowing ? RunWalk<true, true>(self, rings, firstPos, from, to, dynDepth, voices,
-                                           contributionsA, contributionsB)
-                     : RunWalk<true, false>(self, rings, firstPos, from, to, dynDepth, voices,
-                                            contributionsA, contributionsB);
-  }
-  return borrowing ? RunWalk<false, true>(self, rings, firstPos, from, to, dynDepth, voices,
-                                          contributionsA, contributionsB)
-                   : RunWalk<false, false>(self, rings, firstPos, from, to, dynDepth, voices,
-                                           contributionsA, contributionsB);
+  const bool randomRamps = dynOn && dynRandom;
+  return WithFlag(dynOn, [&](auto levelMoves) {
+    return WithFlag(borrowing, [&](auto borrows) {
+      return WithFlag(randomRamps, [&](auto drawsRamps) {
+        return WithFlag(readsRing, [&](auto reads) {
+          return RunWalk<decltype(levelMoves)::value, decltype(borrows)::value,
+                         decltype(drawsRamps)::value, decltype(reads)::value>(
+              self, rings, firstPos, from, to, dynDepth, voices, contributionsA,
+              contributionsB, generationAtLoad);
+        });
+      });
+    });
+  });
 }
 
 void tSingleClone::ReleaseRetiredTables() {

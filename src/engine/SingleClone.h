@@ -132,10 +132,10 @@ class tSingleClone {
     dynLenInverse = samples > 0 ? 1.0f / static_cast<float>(samples) : 0.0f;
   }
   void BuildTable(int32_t depth, int32_t half);
-  template <bool kDynOn, bool kBorrowing>
+  template <bool kDynOn, bool kBorrowing, bool kRandomRamps, bool kReadsRing>
   int32_t RunWalk(int32_t self, const tSectionRings& rings, int32_t firstPos, int32_t from,
                   int32_t to, float dynDepth, const tVoiceArray& voices, float* contributionsA,
-                  float* contributionsB);
+                  float* contributionsB, uint32_t generationAtLoad);
   // Counts Configure and SetUp calls (each bumps it on entry, Configure also on exit), so a
   // run-ahead on the audio thread can tell that its copy of the walk is out of date.
   void MarkChanged() { generation.fetch_add(1, std::memory_order_acq_rel); }
