@@ -1,6 +1,7 @@
 #include "editor/Editor.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "analysis/Numeric.h"
 
@@ -95,33 +96,17 @@ void tVoicemultiplyEditor::idle() {
   if (window) window->Pump();
 }
 
-// Every value, in the order the form's dependants expect, without writing back.
+// The order in which open loads the form's controls from the effect.
+constexpr tParameterIndex kLoadOrder[] = {
+    kClones, kTiming, kVibDepth, kVibRate, kVibRandom, kDynDepth, kDynRate,
+    kDynRandom, kSplit, kBassFmnts, kBassLevel, kUnisonFmnts, kUnisonLevel, kAltoFmnts,
+    kAltoLevel, kSection, kFocus, kBalance, kMix, kDryDelay, kGain};
+static_assert(std::size(kLoadOrder) == kParameterCount);
+
+// Every value, without writing back.
 void tVoicemultiplyEditor::LoadForm() {
-  const tVoicemultiply& e = ensemble;
-  auto real = [](float v) { return tVoicemultiply::Clamped(v); };
-  tVoicemultiplyEditForm& f = *form;
   WithFlag(updating, [&] {
-    f.SetClones(ClonesKnob(e.Clones));
-    f.SetTiming(real(e.Timing));
-    f.SetVibratoDepth(real(e.VibDepth));
-    f.SetVibratoRate(real(e.VibRate));
-    f.SetVibratoRandom(e.VibRandom);
-    f.SetDynamicsDepth(real(e.DynDepth));
-    f.SetDynamicsRate(real(e.DynRate));
-    f.SetDynamicsRandom(e.DynRandom);
-    f.SetSplit(std::clamp(int32_t(e.Split), 0, 5));
-    f.SetBassFormants(real(e.BassFmnts));
-    f.SetBassLevel(real(e.BassLevel));
-    f.SetUnisonFormants(real(e.UnisonFmnts));
-    f.SetUnisonLevel(real(e.UnisonLevel));
-    f.SetAltoFormants(real(e.AltoFmnts));
-    f.SetAltoLevel(real(e.AltoLevel));
-    f.SetSection(std::clamp(int32_t(e.Section), 0, 4));
-    f.SetFocus(real(e.Focus));
-    f.SetBalance(real(e.Balance));
-    f.SetMix(real(e.Mix));
-    f.SetDryDelay(real(e.DryDelay));
-    f.SetGain(real(e.Gain));
+    for (const tParameterIndex index : kLoadOrder) ApplyParameter(index);
   });
 }
 
