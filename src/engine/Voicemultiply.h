@@ -145,8 +145,9 @@ class tVoicemultiply : public TAudioEffect {
   // Samples of one chunk: at most this many, and fewer when the rings are short for the
   // voices' reach (see ChunkLimit).
   static constexpr int32_t kMaxChunk = 1024;
-  // Each voice's contributions to the two sums over one chunk, voice k at k * kMaxChunk,
-  // then the two sums; allocated with the effect so a block allocates nothing.
+  // Each voice's contributions to the two sums over one chunk (voice k from k * kMaxChunk
+  // on) and the two sums themselves; allocated with the effect, so a block allocates
+  // nothing.
   std::unique_ptr<float[]> contributionsA, contributionsB;
   std::unique_ptr<float[]> chunkSumA, chunkSumB;
   // Section engines: three formant-shifted copies of the input, then an octave down for
