@@ -8,7 +8,6 @@ namespace vm {
 
 namespace {
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kDenormalGuard = 1e-20;  // subtracted from every filter output
 }  // namespace
 
 tFilter::tFilter() { SetFloatControl(); }
@@ -96,45 +95,6 @@ void tFilter::DesignShelvesAndPeak(float A, float s, float c, float alpha) {
     b1 = static_cast<float>(-twoA * (double(am1) + ap1c) * norm);
     b2 = static_cast<float>(A * (double(ap1) + am1c - bs) * norm);
   }
-}
-
-float tFilter::Process(float x) {
-  x = SaneSample(x);
-  double sum;
-  switch (kind) {
-    case fkGain: sum = double(b0) * x - kDenormalGuard; break;
-    case fkLowPass:
-    case fkHighPass:
-    case fkNotch:
-      sum = double(b0) * x + double(b1) * x1 + double(b0) * x2 - double(a1) * y1 -
-            double(a2) * y2 - kDenormalGuard;
-      break;
-    case fkBandPass:
-      sum = double(b0) * x - double(b0) * x2 - double(a1) * y1 - double(a2) * y2 - kDenormalGuard;
-      break;
-    case fkLowShelf:
-    case fkHighShelf:
-      sum = double(b0) * x + double(b1) * x1 + double(b2) * x2 - double(a1) * y1 -
-            double(a2) * y2 - kDenormalGuard;
-      break;
-    case fkPeak:
-      sum = double(b0) * x + double(a1) * x1 + double(b2) * x2 - double(a1) * y1 -
-            double(a2) * y2 - kDenormalGuard;
-      break;
-    default: sum = 0.0; break;
-  }
-  float y = static_cast<float>(sum);
-  // A broken design (zero Q or rate) or a runaway recursion must not stick: forget the
-  // history and output silence rather than an infinity or NaN.
-  if (!std::isfinite(y)) {
-    Reset();
-    return 0.0f;
-  }
-  y2 = y1;
-  y1 = y;
-  x2 = x1;
-  x1 = x;
-  return y;
 }
 
 void tFilter::Reset() { x1 = x2 = y1 = y2 = 0.0f; }

@@ -2,6 +2,7 @@
 // short running median, both behind the common tFilterBase interface.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 namespace vm {
@@ -41,11 +42,13 @@ enum tFilterKind : uint8_t {
 // Second-order recursive filter (Audio EQ Cookbook designs, feedback normalised by the
 // leading denominator term). Every output has 1e-20 subtracted to keep the recursion out
 // of denormals. An undesigned filter (b0 = 0) outputs -1e-20.
-class tFilter : public tFilterBase {
+// Final, with Process defined here, so that the cycle analysis (several filters per input
+// sample) gets it inlined rather than called through the vtable.
+class tFilter final : public tFilterBase {
  public:
   tFilter();  // Create: everything 0, sampleRate 44100 Hz
   void Design(int32_t SampleRate, tFilterKind Kind, float Freq, float Q, float GainDB);
-  float Process(float x) override;
+  inline float Process(float x) override;
   void Reset() override;
 
   float x1 = 0, x2 = 0, y1 = 0, y2 = 0;  // input and output memories
@@ -61,7 +64,48 @@ class tFilter : public tFilterBase {
  private:
   void DesignPassBands(float G, float s, float c, float alpha);
   void DesignShelvesAndPeak(float A, float s, float c, float alpha);
+  inline double Recursion(float x) const;
 };
+
+// The filter's difference equation for input x, in double, before the float rounding.
+// Each kind keeps its own sum, evaluated left to right: the order fixes the rounding.
+double tFilter::Recursion(float x) const {
+  constexpr double kGuard = 1e-20;  // subtracted from every output, keeps y out of denormals
+  switch (kind) {
+    case fkGain: return double(b0) * x - kGuard;
+    case fkLowPass:
+    case fkHighPass:
+    case fkNotch:
+      return double(b0) * x + double(b1) * x1 + double(b0) * x2 - double(a1) * y1 -
+             double(a2) * y2 - kGuard;
+    case fkBandPass:
+      return double(b0) * x - double(b0) * x2 - double(a1) * y1 - double(a2) * y2 - kGuard;
+    case fkLowShelf:
+    case fkHighShelf:
+      return double(b0) * x + double(b1) * x1 + double(b2) * x2 - double(a1) * y1 -
+             double(a2) * y2 - kGuard;
+    case fkPeak:
+      return double(b0) * x + double(a1) * x1 + double(b2) * x2 - double(a1) * y1 -
+             double(a2) * y2 - kGuard;
+    default: return 0.0;
+  }
+}
+
+float tFilter::Process(float x) {
+  x = SaneSample(x);
+  const float y = static_cast<float>(Recursion(x));
+  // A broken design (zero Q or rate) or a runaway recursion must not stick: forget the
+  // history and output silence rather than an infinity or NaN.
+  if (!std::isfinite(y)) {
+    Reset();
+    return 0.0f;
+  }
+  y2 = y1;
+  y1 = y;
+  x2 = x1;
+  x1 = x;
+  return y;
+}
 
 // Running median over the last `length` samples (1 to 127). The window is kept sorted;
 // each sample carries a 7-bit time stamp so the one leaving the window can be found.
