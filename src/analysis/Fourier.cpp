@@ -26,6 +26,48 @@ struct tTwiddle {
   }
 };
 
+// Rotation angle of the stage whose butterflies are `span` floats apart, rad.
+double StageAngle(int32_t span, int32_t Sign) {
+  return kTwoPi / (static_cast<double>(Sign) * span);
+}
+
+// The factors of one stage, generated as the transform walks through it.
+class tRecurrenceTwiddles {
+ public:
+  tRecurrenceTwiddles(int32_t span, int32_t Sign) : step(StageAngle(span, Sign)) {}
+  // The factor for the next butterfly group, starting at w = 1.
+  void Next(float& r, float& i) {
+    r = wr;
+    i = wi;
+    step.Advance(wr, wi);
+  }
+  // Starts at the group after the first (w = 1 + wpr + i wpi), as the real-spectrum pass does.
+  void Skip() {
+    wr = static_cast<float>(1.0 + step.wpr);
+    wi = step.wpi;
+  }
+
+ private:
+  tTwiddle step;
+  float wr = 1.0f, wi = 0.0f;
+};
+
+// The same factors read from a table.
+class tTableTwiddles {
+ public:
+  tTableTwiddles(const tTwiddleTable& table, int32_t span, int32_t Sign)
+      : next(table.Stage(span, Sign)) {}
+  void Next(float& r, float& i) {
+    r = next[0];
+    i = next[1];
+    next += 2;
+  }
+  void Skip() { next += 2; }
+
+ private:
+  const float* next;
+};
+
 void BitReverse(float* Data, int32_t NN) {
   const int32_t n = 2 * NN;
   int32_t j = 0;
@@ -43,46 +85,45 @@ void BitReverse(float* Data, int32_t NN) {
   }
 }
 
-}  // namespace
+// One butterfly: the product w * Data[j] in double, rounded once to float; the sum and the
+// difference with Data[i] in float, which rounds exactly as double-then-float would (a
+// double holds the exact sum of two floats to well within one float rounding).
+inline void Butterfly(float* Data, int32_t i, int32_t j, double r, double im) {
+  const float tr = static_cast<float>(r * Data[j] - im * Data[j + 1]);
+  const float ti = static_cast<float>(r * Data[j + 1] + im * Data[j]);
+  const float ar = Data[i], ai = Data[i + 1];
+  Data[j] = ar - tr;
+  Data[j + 1] = ai - ti;
+  Data[i] = ar + tr;
+  Data[i + 1] = ai + ti;
+}
 
-void ComplexFFT(float* Data, int32_t NN, int32_t Sign) {
+template <class tStageTwiddles, class tMakeStage>
+void ComplexFFTWith(float* Data, int32_t NN, tMakeStage makeStage) {
   BitReverse(Data, NN);
   const int32_t n = 2 * NN;
   for (int32_t span = 2; span < n;) {
     const int32_t step = 2 * span;
-    const tTwiddle twiddle(kTwoPi / (static_cast<double>(Sign) * span));
-    float wr = 1.0f, wi = 0.0f;
+    tStageTwiddles twiddles = makeStage(span);
     for (int32_t m = 0; m < span; m += 2) {
-      const double r = wr, im = wi;
-      for (int32_t i = m; i < n; i += step) {
-        const int32_t j = i + span;
-        const float tr = static_cast<float>(r * Data[j] - im * Data[j + 1]);
-        const float ti = static_cast<float>(r * Data[j + 1] + im * Data[j]);
-        Data[j] = static_cast<float>(static_cast<double>(Data[i]) - tr);
-        Data[j + 1] = static_cast<float>(static_cast<double>(Data[i + 1]) - ti);
-        Data[i] = static_cast<float>(static_cast<double>(Data[i]) + tr);
-        Data[i + 1] = static_cast<float>(static_cast<double>(Data[i + 1]) + ti);
-      }
-      twiddle.Advance(wr, wi);
+      float wr, wi;
+      twiddles.Next(wr, wi);
+      for (int32_t i = m; i < n; i += step) Butterfly(Data, i, i + span, wr, wi);
     }
     span = step;
   }
 }
 
-void RealFFT(float* Data, int32_t Half, int32_t Sign) {
-  double theta = kTwoPi / (2.0 * Half);
+// Splits the complex transform of the Half values into the spectrum of the 2 * Half real
+// samples (Sign +1), or joins a packed spectrum for the inverse complex transform (-1).
+template <class tStageTwiddles>
+void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles twiddles) {
   constexpr double c1 = 0.5;
-  double c2 = 0.5;
-  if (Sign == 1) {
-    c2 = -0.5;
-    ComplexFFT(Data, Half, +1);
-  } else {
-    theta = -theta;
-  }
-  const tTwiddle twiddle(theta);
-  float wr = static_cast<float>(1.0 + twiddle.wpr);
-  float wi = twiddle.wpi;
+  const double c2 = Sign == 1 ? -0.5 : 0.5;
+  twiddles.Skip();
   for (int32_t k = 1; k < Half / 2; ++k) {
+    float wr, wi;
+    twiddles.Next(wr, wi);
     const int32_t a = 2 * k, b = 2 * (Half - k);
     const double da = Data[a], da1 = Data[a + 1], db = Data[b], db1 = Data[b + 1];
     const double h1r = static_cast<float>(c1 * (da + db));
@@ -94,8 +135,12 @@ void RealFFT(float* Data, int32_t Half, int32_t Sign) {
     Data[a + 1] = static_cast<float>(h1i + r * h2i + i * h2r);
     Data[b] = static_cast<float>(h1r - r * h2r + i * h2i);
     Data[b + 1] = static_cast<float>(-h1i + r * h2i + i * h2r);
-    twiddle.Advance(wr, wi);
   }
+}
+
+// DC and Nyquist share Data[0] and Data[1].
+void RealEnds(float* Data, int32_t Sign) {
+  constexpr double c1 = 0.5;
   const double h = Data[0], nyquist = Data[1];
   if (Sign == 1) {
     Data[0] = static_cast<float>(h + nyquist);
@@ -103,8 +148,50 @@ void RealFFT(float* Data, int32_t Half, int32_t Sign) {
   } else {
     Data[0] = static_cast<float>(c1 * (h + nyquist));
     Data[1] = static_cast<float>(c1 * (h - nyquist));
-    ComplexFFT(Data, Half, -1);
   }
+}
+
+}  // namespace
+
+void tTwiddleTable::Build(int32_t MaxHalf) {
+  maxHalf = MaxHalf;
+  const size_t floats = MaxHalf >= 1 ? static_cast<size_t>(4 * MaxHalf - 2) : 0;
+  forward.assign(floats, 0.0f);
+  inverse.assign(floats, 0.0f);
+  for (int32_t span = 2; span <= 2 * MaxHalf; span *= 2) {
+    for (const int32_t sign : {+1, -1}) {
+      tRecurrenceTwiddles twiddles(span, sign);
+      float* stage = (sign > 0 ? forward : inverse).data() + (span - 2);
+      for (int32_t m = 0; m < span; m += 2) twiddles.Next(stage[m], stage[m + 1]);
+    }
+  }
+}
+
+void ComplexFFT(float* Data, int32_t NN, int32_t Sign) {
+  ComplexFFTWith<tRecurrenceTwiddles>(
+      Data, NN, [Sign](int32_t span) { return tRecurrenceTwiddles(span, Sign); });
+}
+
+void ComplexFFT(float* Data, int32_t NN, int32_t Sign, const tTwiddleTable& Twiddles) {
+  if (NN > Twiddles.MaxHalf()) return ComplexFFT(Data, NN, Sign);
+  ComplexFFTWith<tTableTwiddles>(
+      Data, NN, [&Twiddles, Sign](int32_t span) { return tTableTwiddles(Twiddles, span, Sign); });
+}
+
+void RealFFT(float* Data, int32_t Half, int32_t Sign) {
+  if (Sign == 1) ComplexFFT(Data, Half, +1);
+  RealSpectrumPass(Data, Half, Sign, tRecurrenceTwiddles(2 * Half, Sign == 1 ? +1 : -1));
+  RealEnds(Data, Sign);
+  if (Sign != 1) ComplexFFT(Data, Half, -1);
+}
+
+void RealFFT(float* Data, int32_t Half, int32_t Sign, const tTwiddleTable& Twiddles) {
+  if (Half > Twiddles.MaxHalf()) return RealFFT(Data, Half, Sign);
+  const int32_t sign = Sign == 1 ? +1 : -1;
+  if (sign == 1) ComplexFFT(Data, Half, +1, Twiddles);
+  RealSpectrumPass(Data, Half, Sign, tTableTwiddles(Twiddles, 2 * Half, sign));
+  RealEnds(Data, Sign);
+  if (sign != 1) ComplexFFT(Data, Half, -1, Twiddles);
 }
 
 void UnpackSpectrum(float* Data, int32_t N) {

@@ -70,7 +70,7 @@ void tFormantShiftedPlaybackHead::ShiftCycle(int32_t s, int32_t e) {
   std::copy(Owner.Spectrum.begin(), Owner.Spectrum.begin() + n + 2, Unshifted.begin());
   ReshapeBins(tCycleResampler::CycleLength(Owner.RingLength, e, s));
   PackSpectrum(Shifted.data(), n);
-  RealFFT(Shifted.data(), h, -1);
+  RealFFT(Shifted.data(), h, -1, Owner.Twiddles);
   const float half = static_cast<float>(h);
   bool finite = true;
   for (int32_t i = 0; i < n; ++i) {
@@ -107,6 +107,7 @@ void tFormantShifter::SetSampleRate(int32_t fs) {
     SpectrumCapacity = RingLength + 2;
     Resampler.EnsureCapacity(SpectrumCapacity);
     Spectrum.assign(static_cast<size_t>(SpectrumCapacity), 0.0f);
+    Twiddles.Build(RingLength / 2);  // blocks of up to RingLength samples
     for (auto* head : {&HalfHead, &UnisonHead, &DoubleHead}) head->EnsureWork(SpectrumCapacity);
   }
   Reset();
@@ -175,7 +176,7 @@ void tFormantShifter::AnalyseCycle() {
   SpectrumSize = n;
   SpectrumHalf = n / 2;
   Resampler.CopyOut(Spectrum.data());
-  RealFFT(Spectrum.data(), n / 2, +1);
+  RealFFT(Spectrum.data(), n / 2, +1, Twiddles);
   UnpackSpectrum(Spectrum.data(), n);
   if (HalfOn) HalfHead.ShiftCycle(s, e);
   if (UnisonOn) UnisonHead.ShiftCycle(s, e);

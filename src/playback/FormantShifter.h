@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "analysis/Fourier.h"
 #include "analysis/PeakStepper.h"
 #include "playback/CycleResampler.h"
 #include "playback/XPlayback.h"
@@ -75,6 +76,7 @@ class tFormantShifter {
   int32_t SpectrumHalf = 0;   // N / 2
   std::vector<float> Spectrum;  // bins 0..N/2 as (re, im) pairs, N + 2 used
   int32_t SpectrumCapacity = 0;  // floats allocated in Spectrum (and each head's arrays)
+  tTwiddleTable Twiddles;        // factors of every transform size a cycle can need
   int32_t MinCycle = 0;  // shortest accepted cycle, samples (exclusive)
   tExtremeKeeper Keeper;
   float State = 0;

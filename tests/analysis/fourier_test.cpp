@@ -126,6 +126,27 @@ TEST_P(TransformSizes, RealInverseMatchesDirectDFTAndRoundTrips) {
 INSTANTIATE_TEST_SUITE_P(PowersOfTwo, TransformSizes,
                          ::testing::Values(32, 64, 128, 256, 512, 1024, 2048, 4096, 8192));
 
+// The table holds the factors the recurrence produces, so every transform through it must
+// give the very same floats; sizes beyond the table fall back to the recurrence.
+TEST(TwiddleTable, TransformsAreBitIdenticalToTheRecurrence) {
+  constexpr int kMaxHalf = 4096;
+  tTwiddleTable table;
+  table.Build(kMaxHalf);
+  for (int half = 2; half <= 2 * kMaxHalf; half *= 2) {
+    const std::vector<float> x = RandomSignal(2 * half, 5u + half);
+    for (int sign : {+1, -1}) {
+      std::vector<float> plain = x, tabled = x;
+      ComplexFFT(plain.data(), half, sign);
+      ComplexFFT(tabled.data(), half, sign, table);
+      ASSERT_EQ(plain, tabled) << "complex, " << half << " values, sign " << sign;
+      plain = tabled = x;
+      RealFFT(plain.data(), half, sign);
+      RealFFT(tabled.data(), half, sign, table);
+      ASSERT_EQ(plain, tabled) << "real, " << 2 * half << " samples, sign " << sign;
+    }
+  }
+}
+
 TEST(SpectrumPacking, UnpackMovesNyquistAndPackRestoresIt) {
   constexpr int n = 8;
   std::vector<float> data = {36, -4, -4, -9.5f, -4, -4, -4, -1.5f, 99, 99};
