@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "analysis/Fourier.h"
 #include "analysis/Numeric.h"
@@ -14,6 +15,14 @@ constexpr float kDenormalGuard = 1e-18f;    // keeps the rings away from denorma
 constexpr double kTimeoutPerSecond = 2.0 / 75.0;  // longest cycle, s (26.7 ms, 37.5 Hz)
 constexpr double kXfadeSeconds = 0.001 * 1.25;    // longest crossfade handed to the heads
 constexpr double kMinCycleSeconds = 0.001;        // shortest accepted cycle (1 kHz)
+
+// No NaN or infinity among the Count values; a branch-free pass the compiler can vectorise.
+bool AllFinite(const float* values, int32_t count) {
+  bool finite = true;
+  for (int32_t i = 0; i < count; ++i)
+    finite &= std::fabs(values[i]) <= std::numeric_limits<float>::max();  // false for NaN
+  return finite;
+}
 }  // namespace
 
 tFormantShiftedPlaybackHead::tFormantShiftedPlaybackHead(tFormantShifter& owner, float ratio,
@@ -35,7 +44,6 @@ void tFormantShiftedPlaybackHead::SetFormant(float ratio, float lowFactor, float
 void tFormantShiftedPlaybackHead::EnsureWork(int32_t count) {
   if (count <= static_cast<int32_t>(Shifted.size())) return;
   Shifted.assign(static_cast<size_t>(count), 0.0f);
-  Unshifted.assign(static_cast<size_t>(count), 0.0f);
 }
 
 void tFormantShiftedPlaybackHead::ReshapeBins(int32_t l) {
@@ -49,15 +57,18 @@ void tFormantShiftedPlaybackHead::ReshapeBins(int32_t l) {
   const float a = lo + (hi - lo) * FadeIn.load(std::memory_order_relaxed);
   const float b = lo + (hi - lo) * FadeOut.load(std::memory_order_relaxed);
   const float binHz = fs / static_cast<float>(n), cyclesPerBlock = static_cast<float>(l) / n;
+  const std::vector<float>& unshifted = Owner.Spectrum;  // left alone while heads reshape
   for (int32_t i = 1; i <= h - 1; ++i) {
     const float f = static_cast<float>(i) * binHz / cyclesPerBlock;
-    if (f < lo || f > hi) continue;
+    // f grows with i (rounding keeps that order), so past hi no later bin is in the band.
+    if (f > hi) break;
+    if (f < lo) continue;
     const float w = f < a ? (f - lo) / (a - lo) : f > b ? (hi - f) / (hi - b) : 1.0f;
     const int32_t j = nearest(static_cast<double>(i) / ratio);
     if (j == i) continue;
     // A source beyond the last bin holds no energy: it contributes zero.
-    const float re = j >= 0 && j <= h ? Unshifted[2 * j] / ratio : 0.0f;
-    const float im = j >= 0 && j <= h ? Unshifted[2 * j + 1] / ratio : 0.0f;
+    const float re = j >= 0 && j <= h ? unshifted[2 * j] / ratio : 0.0f;
+    const float im = j >= 0 && j <= h ? unshifted[2 * j + 1] / ratio : 0.0f;
     Shifted[2 * i] = w * re + (1.0f - w) * Shifted[2 * i];
     Shifted[2 * i + 1] = w * im + (1.0f - w) * Shifted[2 * i + 1];
   }
@@ -67,18 +78,15 @@ void tFormantShiftedPlaybackHead::ShiftCycle(int32_t s, int32_t e) {
   const int32_t n = Owner.SpectrumSize, h = Owner.SpectrumHalf;
   if (n + 2 > static_cast<int32_t>(Shifted.size()) || Buffer == nullptr) return;
   std::copy(Owner.Spectrum.begin(), Owner.Spectrum.begin() + n + 2, Shifted.begin());
-  std::copy(Owner.Spectrum.begin(), Owner.Spectrum.begin() + n + 2, Unshifted.begin());
   ReshapeBins(tCycleResampler::CycleLength(Owner.RingLength, e, s));
   PackSpectrum(Shifted.data(), n);
   RealFFT(Shifted.data(), h, -1, Owner.Twiddles);
-  const float half = static_cast<float>(h);
-  bool finite = true;
-  for (int32_t i = 0; i < n; ++i) {
-    Shifted[i] /= half;
-    finite = finite && std::isfinite(Shifted[i]);
-  }
+  // The inverse transform returns Half times the samples. Half is a power of two, so the
+  // product with its reciprocal is exactly the quotient.
+  const float perHalf = 1.0f / static_cast<float>(h);
+  for (int32_t i = 0; i < n; ++i) Shifted[i] *= perHalf;
   // A cycle that came out non-finite keeps its unshifted samples in the ring.
-  if (!finite || !Owner.Resampler.Load(Shifted.data(), n)) return;
+  if (!AllFinite(Shifted.data(), n) || !Owner.Resampler.Load(Shifted.data(), n)) return;
   Owner.Resampler.ResampleOut(Buffer, RingLength, e, s);
 }
 

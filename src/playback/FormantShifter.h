@@ -25,7 +25,7 @@ class tFormantShiftedPlaybackHead : public tPlaybackHead {
                               float HighHz, float FadeIn, float FadeOut);
   // Settings may be written by any thread while the audio thread rewrites cycles.
   void SetFormant(float Ratio, float LowFactor, float HighHz, float FadeIn, float FadeOut);
-  // Sizes both work arrays (floats); off the audio thread.
+  // Sizes the work array (floats); off the audio thread.
   void EnsureWork(int32_t Count);
   void ShiftCycle(int32_t CycleStart, int32_t CycleEnd);
 
@@ -35,8 +35,8 @@ class tFormantShiftedPlaybackHead : public tPlaybackHead {
   std::atomic<float> HighHz{0.0f};     // band's upper edge, Hz
   std::atomic<float> FadeIn{0.0f};     // fraction of the band over which the shift fades in
   std::atomic<float> FadeOut{0.0f};    // fraction of the band where the fade-out starts
-  std::vector<float> Shifted;          // working copy, rewritten then inverse-transformed
-  std::vector<float> Unshifted;        // the spectrum as the shifter left it
+  std::vector<float> Shifted;          // working copy of the owner's spectrum, reshaped
+                                       // then inverse-transformed
 
  private:
   void ReshapeBins(int32_t CycleLength);
