@@ -96,6 +96,7 @@ void tRMSSilenceDetector::Init(int32_t Length_) {
   std::fill(std::begin(Window), std::end(Window), 0.0f);
   Length = static_cast<uint16_t>(n);
   Mask = static_cast<uint16_t>(n - 1);
+  PerLength = 1.0f / static_cast<float>(n);
   Sum = 0.0f;
   RMS = 0.0f;
   WritePos = 0;
@@ -104,7 +105,8 @@ void tRMSSilenceDetector::Init(int32_t Length_) {
 
 void tRMSSilenceDetector::Process(float x) {
   x = SaneSample(x);
-  const float v = x * x / static_cast<float>(Length) + kDenormalGuard;
+  // Length is a power of two: times its reciprocal is exactly the quotient.
+  const float v = x * x * PerLength + kDenormalGuard;
   Sum = Sum + v - Window[WritePos];
   Window[WritePos] = v;
   RMS = Sum > 0.0f ? std::sqrt(Sum) + kDenormalGuard : 0.0f;
@@ -144,6 +146,7 @@ void tOctaver::ComputeLengths(int32_t fs) {
   while ((RMSWindow < rmsTarget || RMSWindow < 4) && RMSWindow < tRMSSilenceDetector::kMaxLength)
     RMSWindow *= 2;
   FadeLen = std::max(1, nearest(fs * kFadeSeconds));  // at least 1: it divides the gain step
+  GainStep = 1.0f / static_cast<float>(FadeLen);
   Timeout = nearest(fs * kTimeoutPeriods);
 }
 
@@ -271,7 +274,7 @@ void tOctaver::Process(float x) {
   Silence.Process(x);
   const bool edge = Silence.BecameSilent;
   if (Silence.Silent) {
-    Gain = Gain - 1.0f / static_cast<float>(FadeLen);
+    Gain = Gain - GainStep;
     if (Gain < 0.0f) Gain = 0.0f;
   } else {
     Gain = 1.0f;

@@ -76,6 +76,7 @@ class tRMSSilenceDetector {
   uint16_t WritePos = 0;
   uint16_t Length = 2;
   uint16_t Mask = 1;
+  float PerLength = 0.5f;    // 1 / Length
   bool WasLoud = false;
   bool Silent = false;
   bool BecameSilent = false;
@@ -110,6 +111,7 @@ class tOctaver {
   int32_t ForcedPos = -1;         // ring position of a forced boundary; -1 none
   int32_t RMSWindow = 0;          // samples
   int32_t FadeLen = 0;            // samples of the fade-out in silence
+  float GainStep = 1.0f;          // 1 / FadeLen: gain lost per silent sample
   int32_t XfadeMax = 0;           // samples: longest crossfade of both heads
   float PrevState = -0.1f;
   tCircBuffCyclePoints CyclePoints;
