@@ -52,7 +52,9 @@ class tFilter final : public tFilterBase {
   inline float Process(float x) override;
   void Reset() override;
 
-  float x1 = 0, x2 = 0, y1 = 0, y2 = 0;  // input and output memories
+  // Input and output memories, interleaved so that no two of the same kind are adjacent:
+  // each is then stored on its own (see Process).
+  float y1 = 0, x1 = 0, y2 = 0, x2 = 0;
   float norm = 0;                        // 1 / leading denominator term
   float a1 = 0, a2 = 0;                  // feedback, already times norm
   float b0 = 0, b1 = 0, b2 = 0;          // feed-forward
@@ -95,6 +97,11 @@ double tFilter::Recursion(float x) const {
 float tFilter::Process(float x) {
   x = SaneSample(x);
   const float y = static_cast<float>(Recursion(x));
+  // The input memories are stored apart from the output ones: a combined store would make
+  // the next sample's loads wait for this y, or miss store forwarding, lengthening the
+  // recursion's chain.
+  x2 = x1;
+  x1 = x;
   // A broken design (zero Q or rate) or a runaway recursion must not stick: forget the
   // history and output silence rather than an infinity or NaN.
   if (!std::isfinite(y)) {
@@ -103,8 +110,6 @@ float tFilter::Process(float x) {
   }
   y2 = y1;
   y1 = y;
-  x2 = x1;
-  x1 = x;
   return y;
 }
 
