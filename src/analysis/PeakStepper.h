@@ -19,9 +19,11 @@ class tExtremeDetector {
   void Reset();
   float Process(float x);
 
+  // current and previous are kept apart so that each is stored on its own: a joint store
+  // would miss store forwarding when the next sample loads them.
   float current = 0;   // candidate extreme (the previous input)
-  float previous = 0;  // input before `current`
   float State = 0;     // +1, -1 or 0
+  float previous = 0;  // input before `current`
   bool relative;       // measure against the last extreme of the other sign
   float decay;         // threshold factor per candidate
   float lastPeak = 0;
@@ -97,9 +99,11 @@ class tZeroCrossingAnalyser {
   tZCrossingList rising;
   float area = 0;              // running sum of filtered samples since the last restart
   tFilter filter;              // 1000 Hz low-pass, Q 0.25
+  // Interleaved so that the two floats written on every sample are stored apart (a joint
+  // store would miss store forwarding when the next sample loads them).
   float lastFiltered = 0;
-  float lastInput = 0;
   int32_t risingPosition = -1;   // last raw rising crossing, -1 none
+  float lastInput = 0;
   int32_t fallingPosition = -1;  // last raw falling crossing, -1 none
 };
 
