@@ -3,6 +3,10 @@
 #include <cmath>
 #include <utility>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace vm {
 namespace {
 
@@ -88,15 +92,40 @@ void BitReverse(float* Data, int32_t NN) {
 // One butterfly: the product w * Data[j] in double, rounded once to float; the sum and the
 // difference with Data[i] in float, which rounds exactly as double-then-float would (a
 // double holds the exact sum of two floats to well within one float rounding).
-inline void Butterfly(float* Data, int32_t i, int32_t j, double r, double im) {
-  const float tr = static_cast<float>(r * Data[j] - im * Data[j + 1]);
-  const float ti = static_cast<float>(r * Data[j + 1] + im * Data[j]);
+#if defined(__SSE2__) || defined(_M_X64)
+// The factor as two double pairs: (wr, wr) and (-wi, wi). The real part of the product,
+// wr * re + (-wi) * im, is the same IEEE operation as wr * re - wi * im.
+struct tButterflyFactor {
+  __m128d real, imag;
+  tButterflyFactor(float wr, float wi)
+      : real(_mm_set1_pd(wr)), imag(_mm_set_pd(wi, -static_cast<double>(wi))) {}
+};
+
+inline void Butterfly(float* Data, int32_t i, int32_t j, const tButterflyFactor& w) {
+  const __m128 zero = _mm_setzero_ps();
+  const __m128d x = _mm_cvtps_pd(_mm_loadl_pi(zero, reinterpret_cast<const __m64*>(Data + j)));
+  const __m128d swapped = _mm_shuffle_pd(x, x, 1);  // (im, re)
+  const __m128 t = _mm_cvtpd_ps(_mm_add_pd(_mm_mul_pd(w.real, x), _mm_mul_pd(w.imag, swapped)));
+  const __m128 a = _mm_loadl_pi(zero, reinterpret_cast<const __m64*>(Data + i));
+  _mm_storel_pi(reinterpret_cast<__m64*>(Data + j), _mm_sub_ps(a, t));
+  _mm_storel_pi(reinterpret_cast<__m64*>(Data + i), _mm_add_ps(a, t));
+}
+#else
+struct tButterflyFactor {
+  double real, imag;
+  tButterflyFactor(float wr, float wi) : real(wr), imag(wi) {}
+};
+
+inline void Butterfly(float* Data, int32_t i, int32_t j, const tButterflyFactor& w) {
+  const float tr = static_cast<float>(w.real * Data[j] - w.imag * Data[j + 1]);
+  const float ti = static_cast<float>(w.real * Data[j + 1] + w.imag * Data[j]);
   const float ar = Data[i], ai = Data[i + 1];
   Data[j] = ar - tr;
   Data[j + 1] = ai - ti;
   Data[i] = ar + tr;
   Data[i + 1] = ai + ti;
 }
+#endif
 
 template <class tStageTwiddles, class tMakeStage>
 void ComplexFFTWith(float* Data, int32_t NN, tMakeStage makeStage) {
@@ -108,7 +137,8 @@ void ComplexFFTWith(float* Data, int32_t NN, tMakeStage makeStage) {
     for (int32_t m = 0; m < span; m += 2) {
       float wr, wi;
       twiddles.Next(wr, wi);
-      for (int32_t i = m; i < n; i += step) Butterfly(Data, i, i + span, wr, wi);
+      const tButterflyFactor w(wr, wi);
+      for (int32_t i = m; i < n; i += step) Butterfly(Data, i, i + span, w);
     }
     span = step;
   }
