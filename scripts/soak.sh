@@ -9,7 +9,7 @@ need_packages cmake ninja-build g++ libsndfile1-dev libx11-dev xvfb xauth
 cmake -S . -B build-soak -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-soak -j"${JOBS:-2}" --target vm_validator VoicemultiplyV42_MS
 if [ -z "${DISPLAY:-}" ]; then
-  Xvfb :98 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  Xvfb :98 -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
   xvfb_pid=$!
   trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
   export DISPLAY=:98

@@ -1,12 +1,15 @@
 // Thin wrappers around the stb libraries, so that only StbImpl.cpp includes them.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 namespace vm::stb {
 
 struct FontInfo {
-  void* handle = nullptr;  // stbtt_fontinfo, never freed (lives as long as the process)
+  // stbtt_fontinfo, freed with the last copy: a plug-in library is loaded and unloaded
+  // many times in one host process, so nothing may outlive its statics.
+  std::shared_ptr<void> handle;
   int unitsPerEm = 0;
   int winAscent = 0;   // font units above the baseline in a Windows text cell
   int winDescent = 0;  // font units below it

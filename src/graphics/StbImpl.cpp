@@ -30,12 +30,10 @@
 namespace vm::stb {
 
 bool InitFont(FontInfo& info, const unsigned char* data) {
-  auto* font = new stbtt_fontinfo;
-  if (!stbtt_InitFont(font, data, stbtt_GetFontOffsetForIndex(data, 0))) {
-    delete font;
-    return false;
-  }
-  info.handle = font;
+  auto owned = std::make_shared<stbtt_fontinfo>();
+  stbtt_fontinfo* font = owned.get();
+  if (!stbtt_InitFont(font, data, stbtt_GetFontOffsetForIndex(data, 0))) return false;
+  info.handle = owned;
   info.unitsPerEm = ttUSHORT(font->data + font->head + 18);
   // Windows cell metrics come from the OS/2 table (usWinAscent, usWinDescent).
   const stbtt_uint32 os2 = stbtt__find_table(font->data, font->fontstart, "OS/2");
@@ -54,13 +52,13 @@ bool InitFont(FontInfo& info, const unsigned char* data) {
 
 int Advance(const FontInfo& info, int codepoint) {
   int advance, lsb;
-  stbtt_GetCodepointHMetrics(static_cast<stbtt_fontinfo*>(info.handle), codepoint, &advance, &lsb);
+  stbtt_GetCodepointHMetrics(static_cast<stbtt_fontinfo*>(info.handle.get()), codepoint, &advance, &lsb);
   return advance;
 }
 
 Glyph Render(const FontInfo& info, int codepoint, float scale) {
   Glyph g;
-  auto* font = static_cast<stbtt_fontinfo*>(info.handle);
+  auto* font = static_cast<stbtt_fontinfo*>(info.handle.get());
   int x0, y0, x1, y1;
   stbtt_GetCodepointBitmapBox(font, codepoint, scale, scale, &x0, &y0, &x1, &y1);
   g.left = x0;
