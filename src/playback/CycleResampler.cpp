@@ -2,7 +2,43 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace vm {
+namespace {
+
+// One interpolated point at position p (in samples of c, p >= 0), the upper neighbour held
+// at c[last].
+inline float PointAt(const float* c, int32_t last, double p) {
+  const int32_t k = static_cast<int32_t>(p);
+  const int32_t k1 = std::min(k + 1, last);
+  return static_cast<float>(c[k] + (static_cast<double>(c[k1]) - c[k]) * (p - k));
+}
+
+// out[i] = c linearly interpolated at i * scale, for i = 1 .. lastOut.
+void Interpolate(const float* c, int32_t last, double scale, float* out, int32_t lastOut) {
+  int32_t i = 1;
+#if defined(__SSE2__) || defined(_M_X64)
+  // Two points at a time: the same double operations as PointAt, lane by lane.
+  const __m128d scale2 = _mm_set1_pd(scale);
+  for (; i + 1 <= lastOut; i += 2) {
+    const __m128d p = _mm_mul_pd(_mm_set_pd(i + 1, i), scale2);
+    const __m128i k = _mm_cvttpd_epi32(p);  // truncation, as the cast
+    const int32_t k0 = _mm_cvtsi128_si32(k), k1 = _mm_cvtsi128_si32(_mm_srli_si128(k, 4));
+    const __m128d below = _mm_set_pd(c[k1], c[k0]);
+    const __m128d above = _mm_set_pd(c[std::min(k1 + 1, last)], c[std::min(k0 + 1, last)]);
+    const __m128d fraction = _mm_sub_pd(p, _mm_cvtepi32_pd(k));
+    const __m128d v = _mm_add_pd(below, _mm_mul_pd(_mm_sub_pd(above, below), fraction));
+    _mm_storel_pi(reinterpret_cast<__m64*>(out + i), _mm_cvtpd_ps(v));
+  }
+#endif
+  for (; i <= lastOut; ++i) out[i] = PointAt(c, last, i * scale);
+}
+
+}  // namespace
+
 
 void tCycleResampler::FreeBuffers() {
   if (Capacity > 0) {
@@ -49,13 +85,7 @@ bool tCycleResampler::ResampleIn(const float* Ring, int32_t RingLength, int32_t 
   // Interior points on the scale L / N. For cycles of N/2 samples or fewer (only those of
   // 16 or fewer, since N >= 32) the upper neighbour of the last points would be c[L], past
   // the cycle: it is held at the last sample instead.
-  const double scale = static_cast<double>(l) / n;
-  for (int32_t i = 1; i <= n - 2; ++i) {
-    const double p = i * scale;
-    const int32_t k = static_cast<int32_t>(p);
-    const int32_t k1 = std::min(k + 1, l - 1);
-    Work[i] = static_cast<float>(c[k] + (static_cast<double>(c[k1]) - c[k]) * (p - k));
-  }
+  Interpolate(c, l - 1, static_cast<double>(l) / n, Work, n - 2);
   Size = n;
   return true;
 }
@@ -77,13 +107,7 @@ void tCycleResampler::ResampleOut(float* Ring, int32_t RingLength, int32_t Cycle
   const float* b = Work;
   Scratch[0] = b[0];
   Scratch[l - 1] = b[n - 1];
-  const double scale = static_cast<double>(n) / l;
-  for (int32_t i = 1; i <= l - 2; ++i) {
-    const double p = i * scale;
-    const int32_t k = static_cast<int32_t>(p);
-    const int32_t k1 = std::min(k + 1, n - 1);
-    Scratch[i] = static_cast<float>(b[k] + (static_cast<double>(b[k1]) - b[k]) * (p - k));
-  }
+  Interpolate(b, n - 1, static_cast<double>(n) / l, Scratch, l - 2);
   const int32_t head = std::min(l, RingLength - CycleStart);
   std::copy(Scratch, Scratch + head, Ring + CycleStart);
   std::copy(Scratch + head, Scratch + l, Ring);
