@@ -192,7 +192,8 @@ TEST(SampleRate, DelaysKeepTheirLengthInSecondsAndRingsGrow) {
   const struct {
     float rate;
     int ringLength;
-  } cases[] = {{44100, 32768}, {48000, 32768}, {96000, 65536}, {192000, 131072}};
+  } cases[] = {{44100, 32768}, {48000, 32768}, {96000, 65536}, {192000, 131072},
+               {384000, 131072}, {400000, 131072}};
   for (const auto& c : cases) {
     tVoicemultiply effect(nullptr);
     effect.setSampleRate(c.rate);
@@ -205,6 +206,17 @@ TEST(SampleRate, DelaysKeepTheirLengthInSecondsAndRingsGrow) {
     effect.setParameter(kDryDelay, 1.0f);
     EXPECT_EQ(effect.DryDelaySamples(), std::lround(0.25 * c.rate));
     EXPECT_NEAR(effect.Voice(0).VibRateHz(), 5.3796f, 1e-3f);  // rate in Hz unchanged
+    // The farthest read of all: the longest delay with the deepest, slowest vibrato, whose
+    // random swings borrow any voice's table and scale it by up to 1.5.
+    effect.setParameter(kVibDepth, 1.0f);
+    effect.setParameter(kVibRate, 0.0f);
+    effect.setParameter(kVibRandom, 1.0f);
+    int32_t deepestTable = 0;
+    for (int32_t i = 0; i < kMaxClones; ++i)
+      deepestTable = std::max(deepestTable, effect.Voice(i).TableDepth());
+    for (int32_t i = 0; i < kMaxClones; ++i)
+      EXPECT_LT(effect.Voice(i).Delay() + 1.5 * deepestTable + 2, effect.RingLength())
+          << c.rate << " voice " << i;
   }
 }
 
