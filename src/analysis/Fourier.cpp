@@ -151,6 +151,36 @@ void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles tw
   constexpr double c1 = 0.5;
   const double c2 = Sign == 1 ? -0.5 : 0.5;
   twiddles.Skip();
+#if defined(__SSE2__) || defined(_M_X64)
+  // Each bin pair as double pairs, lane by lane the scalar form's operations: a sign flip
+  // by a factor of -1 and x + (-y) for x - y are exact, so every rounding is the same.
+  const __m128 zero = _mm_setzero_ps();
+  const __m128d flipHigh = _mm_set_pd(-1.0, 1.0), flipLow = _mm_set_pd(1.0, -1.0);
+  const __m128d h1Scale = _mm_set1_pd(c1), h2Scale = _mm_set_pd(c2, -c2);
+  const auto toFloatAndBack = [](__m128d v) { return _mm_cvtps_pd(_mm_cvtpd_ps(v)); };
+  const auto swap = [](__m128d v) { return _mm_shuffle_pd(v, v, 1); };
+  for (int32_t k = 1; k < Half / 2; ++k) {
+    float wr, wi;
+    twiddles.Next(wr, wi);
+    float* a = Data + 2 * k;
+    float* b = Data + 2 * (Half - k);
+    const __m128d da = _mm_cvtps_pd(_mm_loadl_pi(zero, reinterpret_cast<const __m64*>(a)));
+    const __m128d db = _mm_cvtps_pd(_mm_loadl_pi(zero, reinterpret_cast<const __m64*>(b)));
+    // (h1r, h1i) = c1 (da + db, da1 - db1); (h2r, h2i) = (-c2 (da1 + db1), c2 (da - db)).
+    const __m128d h1 = toFloatAndBack(_mm_mul_pd(h1Scale, _mm_add_pd(da, _mm_mul_pd(db, flipHigh))));
+    const __m128d h2 =
+        toFloatAndBack(_mm_mul_pd(h2Scale, _mm_add_pd(swap(da), _mm_mul_pd(swap(db), flipHigh))));
+    const __m128d r = _mm_set1_pd(wr), i = _mm_set1_pd(wi);
+    // a: (h1r + r h2r - i h2i, h1i + r h2i + i h2r); b: (h1r - r h2r + i h2i, -h1i + r h2i + i h2r).
+    const __m128d atA = _mm_add_pd(_mm_add_pd(h1, _mm_mul_pd(r, h2)),
+                                   _mm_mul_pd(_mm_mul_pd(i, flipLow), swap(h2)));
+    const __m128d atB = _mm_add_pd(_mm_add_pd(_mm_mul_pd(h1, flipHigh),
+                                              _mm_mul_pd(_mm_mul_pd(r, flipLow), h2)),
+                                   _mm_mul_pd(i, swap(h2)));
+    _mm_storel_pi(reinterpret_cast<__m64*>(a), _mm_cvtpd_ps(atA));
+    _mm_storel_pi(reinterpret_cast<__m64*>(b), _mm_cvtpd_ps(atB));
+  }
+#else
   for (int32_t k = 1; k < Half / 2; ++k) {
     float wr, wi;
     twiddles.Next(wr, wi);
@@ -166,6 +196,7 @@ void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles tw
     Data[b] = static_cast<float>(h1r - r * h2r + i * h2i);
     Data[b + 1] = static_cast<float>(-h1i + r * h2i + i * h2r);
   }
+#endif
 }
 
 // DC and Nyquist share Data[0] and Data[1].
