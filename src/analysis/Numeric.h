@@ -13,6 +13,9 @@
 #if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
 #include <xmmintrin.h>
 #endif
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace vm {
 
@@ -40,6 +43,17 @@ inline int32_t truncated(double v) {
 inline int32_t nearestInRange(float v) {
 #if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
   return _mm_cvt_ss2si(_mm_set_ss(v));
+#else
+  return static_cast<int32_t>(std::nearbyint(v));
+#endif
+}
+
+// The same for a double: one conversion instruction, ties to even under the rounding mode
+// that SetFloatControl() selects, as nearest() but for values known to lie inside the
+// int32 range.
+inline int32_t nearestInRangeDouble(double v) {
+#if defined(__SSE2__) || defined(_M_X64)
+  return _mm_cvtsd_si32(_mm_set_sd(v));
 #else
   return static_cast<int32_t>(std::nearbyint(v));
 #endif

@@ -15,6 +15,7 @@ constexpr float kDenormalGuard = 1e-18f;    // keeps the rings away from denorma
 constexpr double kTimeoutPerSecond = 2.0 / 75.0;  // longest cycle, s (26.7 ms, 37.5 Hz)
 constexpr double kXfadeSeconds = 0.001 * 1.25;    // longest crossfade handed to the heads
 constexpr double kMinCycleSeconds = 0.001;        // shortest accepted cycle (1 kHz)
+constexpr double kFarBin = 1 << 30;  // beyond every spectrum's last bin, inside int32
 
 // No NaN or infinity among the Count values; a branch-free pass the compiler can vectorise.
 bool AllFinite(const float* values, int32_t count) {
@@ -64,7 +65,9 @@ void tFormantShiftedPlaybackHead::ReshapeBins(int32_t l) {
     if (f > hi) break;
     if (f < lo) continue;
     const float w = f < a ? (f - lo) / (a - lo) : f > b ? (hi - f) / (hi - b) : 1.0f;
-    const int32_t j = nearest(static_cast<double>(i) / ratio);
+    const double source = static_cast<double>(i) / ratio;  // source bin, before rounding
+    // A source past any bin (a tiny ratio) takes the saturating conversion.
+    const int32_t j = source < kFarBin ? nearestInRangeDouble(source) : nearest(source);
     if (j == i) continue;
     // A source beyond the last bin holds no energy: it contributes zero.
     const float re = j >= 0 && j <= h ? unshifted[2 * j] / ratio : 0.0f;
