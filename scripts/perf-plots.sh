@@ -11,10 +11,12 @@ cmake --build "$build" -j"${JOBS:-2}" --target bench_scaling
 csv=$build/scaling.csv
 "$build"/bench/longrun/bench_scaling --benchmark_min_time=0.1 --benchmark_format=csv 2>/dev/null >"$csv"
 # Columns: "name",iterations,real_time,cpu_time,time_unit,...,x_realtime last.
-extract() { grep "^\"$1/" "$csv" | sed -E "s|^\"$1/[a-z]+:([0-9]+)\".*,([0-9.e+]+)\$|\1 \2|"; }
+extract() { grep "^\"$1/" "$csv" | sed -E "s|^\"$1/[a-z0-9]+:([0-9]+)\".*,([0-9.e+]+)\$|\1 \2|"; }
 extract ByClones >"$build/clones.dat"
 extract ByBlock >"$build/block.dat"
 extract ByRate >"$build/rate.dat"
+extract FullLoadByPitch >"$build/pitch.dat"
+extract FullLoadByRate >"$build/fullrate.dat"
 gnuplot <<PLOT
 set terminal pngcairo size 800,500
 set grid
@@ -29,5 +31,13 @@ set title "Real-time factor against block size (16 clones, 44.1 kHz)"
 set xlabel "block size (samples)"
 set logscale x 2
 plot "$build/block.dat" using 1:2 with linespoints title "ensemble"
+set output "docs/perf-pitch.png"
+set title "Full load against the voice's pitch (32 voices, three sections, 44.1 kHz)"
+set xlabel "fundamental of the sung vowel (Hz)"
+unset logscale y
+set yrange [0:*]
+plot "$build/pitch.dat" using 1:2 with linespoints title "full load"
 PLOT
-cat "$build/rate.dat"
+echo "== 16 clones by rate"; cat "$build/rate.dat"
+echo "== full load by pitch"; cat "$build/pitch.dat"
+echo "== full load by rate"; cat "$build/fullrate.dat"
