@@ -130,7 +130,7 @@ TEST_F(EditorTest, HostChangeMovesExactlyOneControlAndWritesNothingBack) {
 
 TEST_F(EditorTest, ReleaseOfAGestureWritesAllValuesOnce) {
   tVoicemultiplyEditForm& form = Open();
-  // Every value of the form differs from the effect's before the write-back.
+  // Values of the form that differ from the effect's before the write-back.
   form.Timing = 0.9f;
   form.VibratoDepth = 0.1f;
   form.Mix = 0.3f;
