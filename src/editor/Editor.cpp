@@ -53,7 +53,9 @@ int32_t tVoicemultiplyEditor::getRect(ERect** out) {
   SetFloatControl();
   std::lock_guard<std::mutex> serialised(lock);
   if (!out) return 0;
-  guiThread.store(std::this_thread::get_id(), std::memory_order_release);
+  // The first caller is taken for the GUI thread until an open names it.
+  std::thread::id none{};
+  guiThread.compare_exchange_strong(none, std::this_thread::get_id(), std::memory_order_acq_rel);
   if (!form) CreateForm();
   rect.top = 0;
   rect.left = 0;

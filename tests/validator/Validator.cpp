@@ -458,7 +458,14 @@ void tValidator::RunConcurrency(int blocks) {
         case 2: instance.Dispatch(effEditIdle); break;
         case 3:
           if (instance.effect->flags & effFlagsHasEditor && dispatchSource.Chance(20)) {
+#if defined(_WIN32)
+            // A child window of a window owned by the blocked main thread would wait on
+            // that thread's messages for ever: Windows hosts open editors on the thread
+            // that owns the parent, so from here only the refused null parent.
+            instance.Dispatch(effEditOpen, 0, 0, nullptr);
+#else
             instance.Dispatch(effEditOpen, 0, 0, window ? window->Native() : nullptr);
+#endif
             instance.Dispatch(effEditIdle);
             instance.Dispatch(effEditClose);
           }

@@ -18,6 +18,10 @@ namespace vm {
 namespace {
 
 constexpr wchar_t kClassName[] = L"VoicemultiplyV42_MS_Editor";
+// Posted by a thread that does not own the window: hide and detach it there. (Showing,
+// hiding and re-parenting send messages to the owning thread and would wait for it; a
+// host that calls from another thread may be holding that thread.)
+constexpr UINT kDetachMessage = WM_APP + 1;
 
 // The module this code lives in (the plug-in DLL, not the host's executable).
 HINSTANCE ThisModule() {
@@ -43,6 +47,10 @@ class tWin32Window final : public tNativeWindow {
   LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
   bool Create(HWND parentWindow);
   void Blit(HDC dc, const TRect& area);
+  bool OwnedByThisThread() const {
+    return GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId();
+  }
+  void HideAndDetach();
   void Present();
 
   TForm& form;
@@ -74,8 +82,11 @@ void ReleaseClass() {
 
 tWin32Window::~tWin32Window() {
   if (window && IsWindow(window)) {
-    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-    DestroyWindow(window);
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);  // from now on nothing reaches this object
+    if (OwnedByThisThread())
+      DestroyWindow(window);
+    else
+      PostMessageW(window, WM_CLOSE, 0, 0);  // destroyed by its own thread
   }
   if (window) ReleaseClass();
 }
@@ -106,6 +117,8 @@ bool tWin32Window::Attach(void* parentHandle) {
   }
   if (!window) {
     if (!Create(parentWindow)) return false;
+  } else if (!OwnedByThisThread()) {
+    return false;  // only the thread that made the window can show it elsewhere
   } else {
     SetParent(window, parentWindow);
   }
@@ -120,6 +133,13 @@ bool tWin32Window::Attach(void* parentHandle) {
 void tWin32Window::Detach() {
   parent = nullptr;
   if (!window || !IsWindow(window)) return;
+  if (OwnedByThisThread())
+    HideAndDetach();
+  else
+    PostMessageW(window, kDetachMessage, 0, 0);
+}
+
+void tWin32Window::HideAndDetach() {
   if (GetCapture() == window) ReleaseCapture();
   ShowWindow(window, SW_HIDE);
   SetParent(window, nullptr);
@@ -182,6 +202,9 @@ LRESULT tWin32Window::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     case WM_ERASEBKGND:
       return 1;  // the paint covers every pixel
+    case kDetachMessage:
+      if (!parent) HideAndDetach();  // unless an open came after the close
+      return 0;
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
