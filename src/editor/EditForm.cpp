@@ -10,6 +10,7 @@
 #include "editor/Editor.h"
 #include "editor/FacePlate.h"
 #include "editor/Layout.h"
+#include "engine/VoiceTables.h"
 
 namespace vm {
 
@@ -453,16 +454,13 @@ void tVoicemultiplyEditForm::SetSplit(int32_t split) {
   if (Changing && split == Split && rkSplit->Value() == knobValue) return;
   Split = split;
   rkSplit->SetValue(knobValue);
-  // Which sections sing: 0 Unison, 1 Bass, 2 Alto, 3 B:U, 4 U:A, 5 B:U:A.
-  const bool bass = split == 1 || split == 3 || split == 5;
-  const bool unison = split == 0 || split == 3 || split == 4 || split == 5;
-  const bool alto = split == 2 || split == 4 || split == 5;
-  rkBassFormants->SetEnabled(bass);
-  rkBassLevel->SetEnabled(bass);
-  rkUnisonFormants->SetEnabled(unison);
-  rkUnisonLevel->SetEnabled(unison);
-  rkAltoFormants->SetEnabled(alto);
-  rkAltoLevel->SetEnabled(alto);
+  const tSplitSections sings = SectionsOf(split);
+  rkBassFormants->SetEnabled(sings.bass);
+  rkBassLevel->SetEnabled(sings.bass);
+  rkUnisonFormants->SetEnabled(sings.unison);
+  rkUnisonLevel->SetEnabled(sings.unison);
+  rkAltoFormants->SetEnabled(sings.alto);
+  rkAltoLevel->SetEnabled(sings.alto);
   LayOutLCDLabels(split);
   ControlChanged();
 }

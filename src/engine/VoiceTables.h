@@ -51,4 +51,14 @@ inline constexpr std::array<tOrderRow, 4> sectionOrder = {{
     {14, 13, 12, 11, 10, 9,  8,  7,  6,  5,  4,  3,  2,  1,  0,  31,
      30, 29, 28, 27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15}}};
 
+// Which sections a Split setting lets sing: 0 unison, 1 bass, 2 alto, 3 bass and
+// unison, 4 unison and alto, 5 all three.
+struct tSplitSections {
+  bool bass, unison, alto;
+};
+constexpr tSplitSections SectionsOf(int32_t split) {
+  return {split == 1 || split == 3 || split == 5, split == 0 || (split >= 3 && split <= 5),
+          split == 2 || split == 4 || split == 5};
+}
+
 }  // namespace vm

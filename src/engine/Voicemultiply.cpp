@@ -407,12 +407,11 @@ tVoicemultiply::tBlockValues tVoicemultiply::ReadBlockValues() const {
   values.dryA = kDryPlaceGain * place;
   values.dryB = kDryPlaceGain * (1.0f - place);
   values.dryDelay = std::clamp(int32_t(dryDelaySamples), 0, ringMask);
-  const int32_t split = Split;
-  values.bassOn = split == 1 || split == 3 || split == 5;
-  values.altoOn = split == 2 || split == 4 || split == 5;
-  const bool unisonUsed = split == 0 || split >= 3;
+  const tSplitSections sections = SectionsOf(Split);
+  values.bassOn = sections.bass;
+  values.altoOn = sections.alto;
   // Within 0.02 of the middle the unison section is the input itself.
-  values.unisonShifted = unisonUsed && std::fabs(Clamped(UnisonFmnts) - 0.5f) > 0.02f;
+  values.unisonShifted = sections.unison && std::fabs(Clamped(UnisonFmnts) - 0.5f) > 0.02f;
   values.bassGain = static_cast<float>(std::pow(10.0, Clamped(BassLevel) - 0.5));
   values.altoGain = static_cast<float>(std::pow(10.0, Clamped(AltoLevel) - 0.5));
   return values;
