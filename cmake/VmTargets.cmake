@@ -64,3 +64,15 @@ function(vm_folder_tests name)
   vm_test(${name} SOURCES ${sources} LIBS ${ARG_LIBS})
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "VM_SNAPSHOT_DIR=${CMAKE_BINARY_DIR}/snapshots")
 endfunction()
+
+# vm_wine_test(NAME...): the tests that run Windows programs under wine share one wine
+# prefix inside the build tree and never run at the same time. Wine starts one server
+# and one desktop process per prefix, inheriting the first program's environment: a
+# headless test starting them while a windowed test starts under its own virtual X
+# server leaves the windowed one without a display, and its windows are never made.
+function(vm_wine_test)
+  foreach(test ${ARGN})
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix")
+    set_property(TEST ${test} PROPERTY RESOURCE_LOCK wine)
+  endforeach()
+endfunction()
