@@ -5,7 +5,7 @@
 #include <numbers>
 
 #include "analysis/Numeric.h"
-#include "engine/Random.h"
+#include "analysis/Random.h"
 
 namespace vm {
 

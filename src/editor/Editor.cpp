@@ -114,31 +114,33 @@ void tVoicemultiplyEditor::LoadForm() {
 
 // The set-operation that belongs to one parameter, fed the effect's current value.
 void tVoicemultiplyEditor::ApplyParameter(int32_t index) {
-  const tVoicemultiply& e = ensemble;
-  auto real = [](float v) { return tVoicemultiply::Clamped(v); };
+  const tParameterStore& e = ensemble.Parameters();
+  auto real = [&](tParameterIndex i) { return Clamped(e.Setting(i)); };
+  auto integer = [&](tParameterIndex i) { return static_cast<int32_t>(e.Setting(i)); };
+  auto on = [&](tParameterIndex i) { return e.Setting(i) >= 0.5f; };
   tVoicemultiplyEditForm& f = *form;
   switch (index) {
-    case kClones: f.SetClones(ClonesKnob(e.Clones)); break;
-    case kTiming: f.SetTiming(real(e.Timing)); break;
-    case kVibDepth: f.SetVibratoDepth(real(e.VibDepth)); break;
-    case kVibRate: f.SetVibratoRate(real(e.VibRate)); break;
-    case kVibRandom: f.SetVibratoRandom(e.VibRandom); break;
-    case kSplit: f.SetSplit(std::clamp(int32_t(e.Split), 0, 5)); break;
-    case kBassFmnts: f.SetBassFormants(real(e.BassFmnts)); break;
-    case kBassLevel: f.SetBassLevel(real(e.BassLevel)); break;
-    case kAltoFmnts: f.SetAltoFormants(real(e.AltoFmnts)); break;
-    case kAltoLevel: f.SetAltoLevel(real(e.AltoLevel)); break;
-    case kSection: f.SetSection(std::clamp(int32_t(e.Section), 0, 4)); break;
-    case kFocus: f.SetFocus(real(e.Focus)); break;
-    case kBalance: f.SetBalance(real(e.Balance)); break;
-    case kMix: f.SetMix(real(e.Mix)); break;
-    case kDryDelay: f.SetDryDelay(real(e.DryDelay)); break;
-    case kDynDepth: f.SetDynamicsDepth(real(e.DynDepth)); break;
-    case kDynRate: f.SetDynamicsRate(real(e.DynRate)); break;
-    case kDynRandom: f.SetDynamicsRandom(e.DynRandom); break;
-    case kUnisonFmnts: f.SetUnisonFormants(real(e.UnisonFmnts)); break;
-    case kUnisonLevel: f.SetUnisonLevel(real(e.UnisonLevel)); break;
-    case kGain: f.SetGain(real(e.Gain)); break;
+    case kClones: f.SetClones(ClonesKnob(integer(kClones))); break;
+    case kTiming: f.SetTiming(real(kTiming)); break;
+    case kVibDepth: f.SetVibratoDepth(real(kVibDepth)); break;
+    case kVibRate: f.SetVibratoRate(real(kVibRate)); break;
+    case kVibRandom: f.SetVibratoRandom(on(kVibRandom)); break;
+    case kSplit: f.SetSplit(std::clamp(integer(kSplit), 0, 5)); break;
+    case kBassFmnts: f.SetBassFormants(real(kBassFmnts)); break;
+    case kBassLevel: f.SetBassLevel(real(kBassLevel)); break;
+    case kAltoFmnts: f.SetAltoFormants(real(kAltoFmnts)); break;
+    case kAltoLevel: f.SetAltoLevel(real(kAltoLevel)); break;
+    case kSection: f.SetSection(std::clamp(integer(kSection), 0, 4)); break;
+    case kFocus: f.SetFocus(real(kFocus)); break;
+    case kBalance: f.SetBalance(real(kBalance)); break;
+    case kMix: f.SetMix(real(kMix)); break;
+    case kDryDelay: f.SetDryDelay(real(kDryDelay)); break;
+    case kDynDepth: f.SetDynamicsDepth(real(kDynDepth)); break;
+    case kDynRate: f.SetDynamicsRate(real(kDynRate)); break;
+    case kDynRandom: f.SetDynamicsRandom(on(kDynRandom)); break;
+    case kUnisonFmnts: f.SetUnisonFormants(real(kUnisonFmnts)); break;
+    case kUnisonLevel: f.SetUnisonLevel(real(kUnisonLevel)); break;
+    case kGain: f.SetGain(real(kGain)); break;
     default: break;
   }
 }
@@ -164,30 +166,30 @@ void tVoicemultiplyEditor::ApplyPending() {
 void tVoicemultiplyEditor::update() {
   SetFloatControl();
   if (updating || !form) return;
-  tVoicemultiply& e = ensemble;
+  tParameterStore& e = ensemble.Parameters();
   const tVoicemultiplyEditForm& f = *form;
-  e.Timing = f.Timing;
-  e.VibDepth = f.VibratoDepth;
-  e.VibRate = f.VibratoRate;
-  e.VibRandom = f.VibratoRandom;
-  e.DynDepth = f.DynamicsDepth;
-  e.DynRate = f.DynamicsRate;
-  e.DynRandom = f.DynamicsRandom;
-  e.Split = f.Split;
-  e.BassFmnts = f.BassFormants;
-  e.BassLevel = f.BassLevel;
-  e.UnisonFmnts = f.UnisonFormants;
-  e.UnisonLevel = f.UnisonLevel;
-  e.AltoFmnts = f.AltoFormants;
-  e.AltoLevel = f.AltoLevel;
-  e.Section = f.Section;
-  e.Focus = f.Focus;
-  e.Balance = f.Balance;
-  e.Mix = f.Mix;
-  e.DryDelay = f.DryDelay;
-  e.Gain = f.Gain;
+  e.SetSetting(kTiming, static_cast<float>(f.Timing));
+  e.SetSetting(kVibDepth, static_cast<float>(f.VibratoDepth));
+  e.SetSetting(kVibRate, static_cast<float>(f.VibratoRate));
+  e.SetSetting(kVibRandom, static_cast<float>(f.VibratoRandom));
+  e.SetSetting(kDynDepth, static_cast<float>(f.DynamicsDepth));
+  e.SetSetting(kDynRate, static_cast<float>(f.DynamicsRate));
+  e.SetSetting(kDynRandom, static_cast<float>(f.DynamicsRandom));
+  e.SetSetting(kSplit, static_cast<float>(f.Split));
+  e.SetSetting(kBassFmnts, static_cast<float>(f.BassFormants));
+  e.SetSetting(kBassLevel, static_cast<float>(f.BassLevel));
+  e.SetSetting(kUnisonFmnts, static_cast<float>(f.UnisonFormants));
+  e.SetSetting(kUnisonLevel, static_cast<float>(f.UnisonLevel));
+  e.SetSetting(kAltoFmnts, static_cast<float>(f.AltoFormants));
+  e.SetSetting(kAltoLevel, static_cast<float>(f.AltoLevel));
+  e.SetSetting(kSection, static_cast<float>(f.Section));
+  e.SetSetting(kFocus, static_cast<float>(f.Focus));
+  e.SetSetting(kBalance, static_cast<float>(f.Balance));
+  e.SetSetting(kMix, static_cast<float>(f.Mix));
+  e.SetSetting(kDryDelay, static_cast<float>(f.DryDelay));
+  e.SetSetting(kGain, static_cast<float>(f.Gain));
   const int32_t count = static_cast<int32_t>(nearest(static_cast<double>(f.Clones) * kCloneSteps)) + 1;
-  e.Reconfigure(std::clamp(count, 1, kMaxClones));
+  ensemble.Reconfigure(std::clamp(count, 1, kMaxClones));
 }
 
 }  // namespace vm

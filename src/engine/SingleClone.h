@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "analysis/Numeric.h"
-#include "engine/Random.h"
+#include "analysis/Random.h"
 #include "engine/Relaxed.h"
 #include "engine/VoiceTables.h"
 

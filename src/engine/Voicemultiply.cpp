@@ -13,10 +13,6 @@ namespace vm {
 
 namespace {
 
-constexpr const char* kParameterNames[kParameterCount] = {
-    "Clones", "Timing", "VibDepth", "VibRate", "VibRandom", "Split", "BassFmnts",
-    "BassLevel", "AltoFmnts", "AltoLevel", "Section", "Focus", "Balance", "Mix",
-    "DryDelay", "DynDepth", "DynRate", "DynRandom", "UnisonFmnts", "UnisonLevel", "Gain"};
 constexpr int kNameWidth = 11;           // names are padded with spaces to 11 characters
 constexpr int kProgramNameLength = 24;   // characters kept of a program name
 constexpr float kSubnormalGuard = 1e-23f;
@@ -35,13 +31,6 @@ constexpr float kMaxEngineRate = 400000.0f;
 // most 0.25 s) reaches less far.
 constexpr double kMaxReachSeconds = 0.38;
 constexpr int32_t kReachMarginSamples = 4;  // roundings and the second interpolation sample
-
-// Host value to integer setting: the value limited to 0..1 first, so nothing overflows.
-int32_t ClonesFromHost(float v) { return std::clamp(nearest(tVoicemultiply::Clamped(v) * 31.0) + 1, 1, kMaxClones); }
-int32_t SplitFromHost(float v) { return nearest(tVoicemultiply::Clamped(v) * 5.0); }
-int32_t SectionFromHost(float v) { return nearest(tVoicemultiply::Clamped(v) * 3.99 + 0.5); }
-// Switches compare the raw value: NaN is off.
-bool SwitchFromHost(float v) { return v >= 0.5f; }
 
 // Ring length for a rate: doubled above 50 kHz, quadrupled above 100 kHz, so that the
 // longest voice delay (271 ms) and the dry delay (250 ms) fit at 192 kHz.
@@ -146,9 +135,11 @@ void tVoicemultiply::Reconfigure(int32_t count) {
   SetFloatControl();
   std::lock_guard<std::mutex> serialised(reconfigureLock);
   count = std::clamp(count, 1, kMaxClones);
+  parameters.SetSetting(kClones, static_cast<float>(count));
+  const tSettings s = parameters.Snapshot();
 
-  const float dynDepth = Clamped(DynDepth), dynRate = Clamped(DynRate);
-  const bool dynRandom = DynRandom, vibRandom = VibRandom;
+  const float dynDepth = Clamped(s.DynDepth), dynRate = Clamped(s.DynRate);
+  const bool dynRandom = s.DynRandom, vibRandom = s.VibRandom;
   const bool dynChanged =
       dynDepth != lastDynDepth || dynRate != lastDynRate || dynRandom != lastDynRandom;
   lastDynDepth = dynDepth;
@@ -157,8 +148,8 @@ void tVoicemultiply::Reconfigure(int32_t count) {
 
   tVoiceSetup setup{};
   setup.levelNorm = kLevelNorm / std::sqrt(static_cast<float>(count));
-  setup.order = Section % 4;
-  const float balance = Clamped(Balance), focus = Clamped(Focus);
+  setup.order = s.Section % 4;
+  const float balance = Clamped(s.Balance), focus = Clamped(s.Focus);
   const float lo = std::max(1.0f - balance - 0.5f * focus, 0.0f);
   const float hi = std::min(1.0f - balance + 0.5f * focus, 1.0f);
   setup.lo = lo;
@@ -171,23 +162,22 @@ void tVoicemultiply::Reconfigure(int32_t count) {
   vibRateLogMax = static_cast<float>(std::log10(narrowRates ? 8.0 : 12.0));
   setup.vibRateLogMin = vibRateLogMin;
   setup.vibRateLogMax = vibRateLogMax;
-  setup.Timing = Clamped(Timing);
-  setup.VibDepth = Clamped(VibDepth);
-  setup.VibRate = Clamped(VibRate);
+  setup.Timing = Clamped(s.Timing);
+  setup.VibDepth = Clamped(s.VibDepth);
+  setup.VibRate = Clamped(s.VibRate);
   setup.DynDepth = dynDepth;
   setup.DynRate = dynRate;
   setup.Focus = focus;
   setup.VibRandom = vibRandom;
   setup.DynRandom = dynRandom;
-  setup.Split = Split;
+  setup.Split = s.Split;
 
   // With random borrowing any voice's table or ramp may be used, so all 32 stay current.
   const int32_t voicesToSetUp = (vibRandom || dynRandom) ? kMaxClones : count;
   for (int32_t i = 0; i < voicesToSetUp; ++i) voices[i].SetUp(i, setup);
 
-  dryDelaySamples = nearest(Clamped(DryDelay) * kMaxDryDelaySeconds * engineRate);
+  dryDelaySamples = nearest(Clamped(s.DryDelay) * kMaxDryDelaySeconds * engineRate);
   ConfigureSections();
-  Clones = count;
 }
 
 // Formant ratios of the three heads. The bass copy has its formants raised (1.4 to 2.0)
@@ -199,12 +189,13 @@ void tVoicemultiply::ConfigureSections() {
   constexpr float kFadeIn = 0.05f, kFadeOut = 0.8f;              // band edge fades
   // The engines' rate is set in setSampleRate, with no block running, never here: even an
   // unchanged rate rewrites state that the audio thread is reading.
-  const float unisonFmnts = Clamped(UnisonFmnts);
+  const tSettings s = parameters.Snapshot();
+  const float unisonFmnts = Clamped(s.UnisonFmnts);
   const float unisonRatio = unisonFmnts < 0.5f ? 0.85f + unisonFmnts * 2 * 0.15f
                                                : 1.0f + (unisonFmnts - 0.5f) * 2 * 0.3f;
-  shifter->SetHalfHead(2.0f - 0.6f * Clamped(BassFmnts), kLowFactorBass, kHighHz, kFadeIn, kFadeOut);
+  shifter->SetHalfHead(2.0f - 0.6f * Clamped(s.BassFmnts), kLowFactorBass, kHighHz, kFadeIn, kFadeOut);
   shifter->SetUnisonHead(unisonRatio, kLowFactorBass, kHighHz, kFadeIn, kFadeOut);
-  shifter->SetDoubleHead(0.5f + 0.175f * Clamped(AltoFmnts), kLowFactorAlto, kHighHz, kFadeIn, kFadeOut);
+  shifter->SetDoubleHead(0.5f + 0.175f * Clamped(s.AltoFmnts), kLowFactorAlto, kHighHz, kFadeIn, kFadeOut);
 }
 
 void tVoicemultiply::SetSectionRates(int32_t rateHz) {
@@ -215,82 +206,20 @@ void tVoicemultiply::SetSectionRates(int32_t rateHz) {
 
 // ---- parameters ----
 
-Relaxed<float>* tVoicemultiply::RealSetting(int32_t index) {
-  switch (index) {
-    case kTiming: return &Timing;
-    case kVibDepth: return &VibDepth;
-    case kVibRate: return &VibRate;
-    case kBassFmnts: return &BassFmnts;
-    case kBassLevel: return &BassLevel;
-    case kAltoFmnts: return &AltoFmnts;
-    case kAltoLevel: return &AltoLevel;
-    case kFocus: return &Focus;
-    case kBalance: return &Balance;
-    case kMix: return &Mix;
-    case kDryDelay: return &DryDelay;
-    case kDynDepth: return &DynDepth;
-    case kDynRate: return &DynRate;
-    case kUnisonFmnts: return &UnisonFmnts;
-    case kUnisonLevel: return &UnisonLevel;
-    case kGain: return &Gain;
-    default: return nullptr;
-  }
-}
-
-// Stores the host value's setting; true when it differs from the one held.
-bool tVoicemultiply::StoreIfChanged(int32_t index, float v) {
-  auto storeInt = [](Relaxed<int32_t>& setting, int32_t value) {
-    if (setting == value) return false;
-    setting = value;
-    return true;
-  };
-  auto storeSwitch = [](Relaxed<bool>& setting, bool value) {
-    if (setting == value) return false;
-    setting = value;
-    return true;
-  };
-  switch (index) {
-    case kClones: return storeInt(Clones, ClonesFromHost(v));
-    case kSplit: return storeInt(Split, SplitFromHost(v));
-    case kSection: return storeInt(Section, SectionFromHost(v));
-    case kVibRandom: return storeSwitch(VibRandom, SwitchFromHost(v));
-    case kDynRandom: return storeSwitch(DynRandom, SwitchFromHost(v));
-    default: break;
-  }
-  Relaxed<float>* setting = RealSetting(index);
-  if (!setting) return false;
-  const float old = *setting;
-  // Exact comparison; a NaN never equals itself, so it is stored (and ignored by the
-  // engine, which reads it as 0) every time.
-  if (old == v) return false;
-  *setting = v;
-  return true;
-}
-
 void tVoicemultiply::setParameter(int32_t index, float value) {
   SetFloatControl();
-  const int32_t count = index == kClones ? ClonesFromHost(value) : int32_t(Clones);
-  if (StoreIfChanged(index, value)) Reconfigure(count);
+  if (parameters.SetFromHost(index, value)) Reconfigure(static_cast<int32_t>(Setting(kClones)));
   if (ensembleEditor) ensembleEditor->ParameterChanged(index);
 }
 
 float tVoicemultiply::getParameter(int32_t index) {
   SetFloatControl();
-  switch (index) {
-    case kClones: return static_cast<float>(Clones - 1) / 31.0f;
-    case kSplit: return static_cast<float>(Split) / 5.0f;
-    case kSection: return static_cast<float>(Section) / 4.0f;
-    case kVibRandom: return VibRandom ? 1.0f : 0.0f;
-    case kDynRandom: return DynRandom ? 1.0f : 0.0f;
-    default: break;
-  }
-  const Relaxed<float>* setting = RealSetting(index);
-  return setting ? float(*setting) : 0.0f;
+  return parameters.HostValue(index);
 }
 
 void tVoicemultiply::getParameterName(int32_t index, char* text) {
-  if (!text || index < 0 || index >= kParameterCount) return;
-  const char* name = kParameterNames[index];
+  if (!text || !IsParameter(index)) return;
+  const char* name = kParameters[index].name;
   const size_t length = std::strlen(name);
   std::memcpy(text, name, length);
   std::memset(text + length, ' ', kNameWidth - length);
@@ -298,30 +227,13 @@ void tVoicemultiply::getParameterName(int32_t index, char* text) {
 }
 
 void tVoicemultiply::getParameterLabel(int32_t index, char* text) {
-  if (!text || index < 0 || index >= kParameterCount) return;
+  if (!text || !IsParameter(index)) return;
   std::strcpy(text, "        ");
 }
 
 void tVoicemultiply::getParameterDisplay(int32_t index, char* text) {
   SetFloatControl();
-  if (!text || index < 0 || index >= kParameterCount) return;
-  switch (index) {
-    case kClones: float2string(static_cast<float>(Clones), text); return;
-    case kTiming: float2string(9.0f * Timing + 1.0f, text); return;
-    case kVibDepth:
-    case kVibRate:
-    case kDynDepth:
-    case kDynRate: {
-      const float tenfold = 10.0f * float(*RealSetting(index));
-      float2string(tenfold, text);
-      return;
-    }
-    case kVibRandom: std::strcpy(text, VibRandom ? "Yes" : "No"); return;
-    case kDynRandom: std::strcpy(text, DynRandom ? "Yes" : "No"); return;
-    case kSplit: float2string(static_cast<float>(Split), text); return;
-    case kSection: float2string(static_cast<float>(Section + 1), text); return;
-    default: float2string(*RealSetting(index), text); return;
-  }
+  FormatDisplay(index, Setting(index), text);
 }
 
 void tVoicemultiply::setProgramName(const char* name) {
@@ -374,7 +286,7 @@ void tVoicemultiply::setSampleRate(float rateHz) {
     SetSectionRates(nearest(rate));
   }
   processing.clear(std::memory_order_release);
-  Reconfigure(Clones);
+  Reconfigure(static_cast<int32_t>(Setting(kClones)));
 }
 
 // ---- processing ----
@@ -388,32 +300,33 @@ void tVoicemultiply::processReplacing(float** inputs, float** outputs, int32_t c
 }
 
 tVoicemultiply::tBlockValues tVoicemultiply::ReadBlockValues() const {
+  const tSettings s = parameters.Snapshot();
   tBlockValues values{};
-  values.clones = std::clamp(int32_t(Clones), 1, kMaxClones);
-  values.dynDepth = Clamped(DynDepth);
+  values.clones = std::clamp(s.Clones, 1, kMaxClones);
+  values.dynDepth = Clamped(s.DynDepth);
   values.dynOn = values.dynDepth > 0.02f;  // level movement off at 0.02 and below
-  values.unisonGain = static_cast<float>(std::pow(10.0, Clamped(UnisonLevel) - 0.5));
+  values.unisonGain = static_cast<float>(std::pow(10.0, Clamped(s.UnisonLevel) - 0.5));
   const float outGain =
-      static_cast<float>(std::pow(10.0, (Clamped(Gain) - 0.5) * 40.0 / 20.0));  // +-20 dB
-  const float mix = Clamped(Mix);
+      static_cast<float>(std::pow(10.0, (Clamped(s.Gain) - 0.5) * 40.0 / 20.0));  // +-20 dB
+  const float mix = Clamped(s.Mix);
   values.wet = outGain * mix;
   values.dry = (1.0f - mix) * outGain;
   if (values.wet < 0.1f) values.wet += kSubnormalGuard;
   if (values.dry < 0.1f) values.dry += kSubnormalGuard;
-  const float balance = Clamped(Balance), focus = Clamped(Focus);
+  const float balance = Clamped(s.Balance), focus = Clamped(s.Focus);
   const float lo = std::max(1.0f - balance - 0.5f * focus, 0.0f);
   const float hi = std::min(1.0f - balance + 0.5f * focus, 1.0f);
   const float place = lo + 0.5f * (hi - lo);
   values.dryA = kDryPlaceGain * place;
   values.dryB = kDryPlaceGain * (1.0f - place);
   values.dryDelay = std::clamp(int32_t(dryDelaySamples), 0, ringMask);
-  const tSplitSections sections = SectionsOf(Split);
+  const tSplitSections sections = SectionsOf(s.Split);
   values.bassOn = sections.bass;
   values.altoOn = sections.alto;
   // Within 0.02 of the middle the unison section is the input itself.
-  values.unisonShifted = sections.unison && std::fabs(Clamped(UnisonFmnts) - 0.5f) > 0.02f;
-  values.bassGain = static_cast<float>(std::pow(10.0, Clamped(BassLevel) - 0.5));
-  values.altoGain = static_cast<float>(std::pow(10.0, Clamped(AltoLevel) - 0.5));
+  values.unisonShifted = sections.unison && std::fabs(Clamped(s.UnisonFmnts) - 0.5f) > 0.02f;
+  values.bassGain = static_cast<float>(std::pow(10.0, Clamped(s.BassLevel) - 0.5));
+  values.altoGain = static_cast<float>(std::pow(10.0, Clamped(s.AltoLevel) - 0.5));
   return values;
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 
+#include "engine/Parameters.h"
 #include "engine/Relaxed.h"
 #include "engine/SingleClone.h"
 #include "engine/VoiceTables.h"
@@ -40,12 +41,7 @@ class tParameterListener {
 // installs one; without it (tests, tools) the effect has no editor.
 using tEditorFactory = TEffEditor* (*)(tVoicemultiply& effect);
 
-enum tParameterIndex : int32_t {
-  kClones, kTiming, kVibDepth, kVibRate, kVibRandom, kSplit, kBassFmnts, kBassLevel,
-  kAltoFmnts, kAltoLevel, kSection, kFocus, kBalance, kMix, kDryDelay, kDynDepth,
-  kDynRate, kDynRandom, kUnisonFmnts, kUnisonLevel, kGain,
-  kParameterCount
-};
+
 
 class tVoicemultiply : public TAudioEffect {
  public:
@@ -64,6 +60,7 @@ class tVoicemultiply : public TAudioEffect {
   void setSampleRate(float rateHz) override;
   void setParameter(int32_t index, float value) override;
   float getParameter(int32_t index) override;
+  bool canParameterBeAutomated(int32_t index) override { return IsParameter(index); }
   void getParameterName(int32_t index, char* text) override;
   void getParameterLabel(int32_t index, char* text) override;
   void getParameterDisplay(int32_t index, char* text) override;
@@ -82,32 +79,12 @@ class tVoicemultiply : public TAudioEffect {
   int32_t RingLength() const { return ringMask + 1; }
   float EngineSampleRate() const { return engineRate; }
 
-  // The parameter store, in parameter order. Reals are kept as the host sent them; the
-  // engine reads each through Clamped() below.
-  Relaxed<int32_t> Clones{16};
-  Relaxed<float> Timing{0.5f};
-  Relaxed<float> VibDepth{0.45f};
-  Relaxed<float> VibRate{0.8f};
-  Relaxed<bool> VibRandom{false};
-  Relaxed<int32_t> Split{0};
-  Relaxed<float> BassFmnts{0.4f};
-  Relaxed<float> BassLevel{0.45f};
-  Relaxed<float> AltoFmnts{0.4f};
-  Relaxed<float> AltoLevel{0.4f};
-  Relaxed<int32_t> Section{0};
-  Relaxed<float> Focus{1.0f};
-  Relaxed<float> Balance{0.5f};
-  Relaxed<float> Mix{1.0f};
-  Relaxed<float> DryDelay{0.0f};
-  Relaxed<float> DynDepth{0.25f};
-  Relaxed<float> DynRate{0.5f};
-  Relaxed<bool> DynRandom{true};
-  Relaxed<float> UnisonFmnts{0.5f};
-  Relaxed<float> UnisonLevel{0.5f};
-  Relaxed<float> Gain{0.5f};
+  // The stored settings, in parameter order; the engine reads each real through
+  // Clamped().
+  tParameterStore& Parameters() { return parameters; }
+  const tParameterStore& Parameters() const { return parameters; }
+  float Setting(int32_t index) const { return parameters.Setting(index); }
 
-  // A stored real as the engine uses it: limited to 0..1, NaN as 0.
-  static float Clamped(float v) { return v >= 0.0f ? (v <= 1.0f ? v : 1.0f) : 0.0f; }
 
  private:
   struct tBlockValues;
@@ -117,8 +94,6 @@ class tVoicemultiply : public TAudioEffect {
   void ClearRings();
   void ConfigureSections();
   void SetSectionRates(int32_t rateHz);
-  bool StoreIfChanged(int32_t index, float value);
-  Relaxed<float>* RealSetting(int32_t index);
   // Holds `processing` for work that must not overlap a block; false if it could not.
   bool AcquireProcessing();
   void SectionStep(float x, int32_t pos, const tBlockValues& block);
@@ -132,6 +107,7 @@ class tVoicemultiply : public TAudioEffect {
   void StepAllVoices(const tSectionRings& rings, int32_t pos, const tBlockValues& block,
                      float& sumA, float& sumB);
 
+  tParameterStore parameters;
   char programName[25] = {};  // at most 24 characters and a terminator
 
   std::unique_ptr<float[]> dryRing;     // input x unison level, for the dry path

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "analysis/Numeric.h"
+#include "engine/Parameters.h"
 #include "vst/VstAbi.h"
 
 namespace vm {
@@ -230,21 +231,7 @@ void TAudioEffect::setEditor(TEffEditor* newEditor) {
 void TAudioEffect::setupFPU() { SetFloatControl(); }
 
 // General format with up to 15 significant digits, cut (not rounded) after 8 characters.
-void TAudioEffect::float2string(float value, char* text) {
-  if (!text) return;
-  if (value >= 10000000.0f || value <= -1000000.0f) {
-    std::strcpy(text, kHugeText);
-    return;
-  }
-  if (value == 0.0f) {
-    std::strcpy(text, "0.000000");
-    return;
-  }
-  char full[64];
-  std::snprintf(full, sizeof full, "%.15g", static_cast<double>(value));
-  std::memcpy(text, full, kTextLength);
-  text[kTextLength] = '\0';
-}
+void TAudioEffect::float2string(float value, char* text) { FormatNumber(value, text); }
 
 void TAudioEffect::long2string(int32_t value, char* text) {
   if (!text) return;
@@ -308,6 +295,7 @@ intptr_t TAudioEffect::dispatcher(int32_t opcode, int32_t index, intptr_t value,
       if (editor) editor->idle();
       return 0;
     case effIdentify: return FourCC('N', 'v', 'E', 'f');
+    case effCanBeAutomated: return canParameterBeAutomated(index) ? 1 : 0;
     default: return 0;
   }
 }

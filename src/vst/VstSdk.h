@@ -86,6 +86,8 @@ class TAudioEffect {
   virtual void setParameter(int32_t, float) {}
   virtual float getParameter(int32_t) { return 0.0f; }
   virtual void setParameterAutomated(int32_t index, float value);
+  // Whether a host may automate the parameter: none by default.
+  virtual bool canParameterBeAutomated(int32_t) { return false; }
   virtual AEffect* getAeffect();
   virtual void setEditor(TEffEditor* newEditor);
   virtual int32_t getHostVendorString(char* text);

@@ -3,7 +3,7 @@
 #include <set>
 
 #include "controls/PlugInControls.h"
-#include "engine/Random.h"
+#include "analysis/Random.h"
 #include "graphics/Png.h"
 
 namespace vm {

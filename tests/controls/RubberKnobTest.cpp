@@ -6,7 +6,7 @@
 
 #include "controls/Artwork.h"
 #include "controls/PlugInControls.h"
-#include "engine/Random.h"
+#include "analysis/Random.h"
 #include "graphics/Png.h"
 
 namespace vm {

@@ -543,10 +543,10 @@ struct WriteBackFixture : ::testing::Test {
 TEST_F(WriteBackFixture, DragsReachTheEffectOnlyAtTheRelease) {
   struct Case { const char* knob; std::function<float()> effectValue; std::function<float()> formValue; };
   const Case cases[] = {
-      {"rkVibratoDepth", [&] { return static_cast<float>(effect.VibDepth); }, [&] { return shown->VibratoDepth; }},
-      {"rkClones", [&] { return static_cast<float>(effect.Clones); },
+      {"rkVibratoDepth", [&] { return static_cast<float>(effect.Setting(kVibDepth)); }, [&] { return shown->VibratoDepth; }},
+      {"rkClones", [&] { return static_cast<float>(effect.Setting(kClones)); },
        [&] { return static_cast<float>(std::nearbyint(shown->Clones * 31) + 1); }},
-      {"rkGain", [&] { return static_cast<float>(effect.Gain); }, [&] { return shown->Gain; }},
+      {"rkGain", [&] { return static_cast<float>(effect.Setting(kGain)); }, [&] { return shown->Gain; }},
   };
   for (const Case& c : cases) {
     editor->updates = 0;
@@ -566,15 +566,15 @@ TEST_F(WriteBackFixture, ButtonsWriteBackAtEachReleaseAndSetOperationsAtOnce) {
   EXPECT_EQ(editor->updates, 0);
   shown->MouseUp(TMouseButton::mbLeft, shown->rbSectionC->Left() + 20, shown->rbSectionC->Top() + 20);
   EXPECT_EQ(editor->updates, 1);
-  EXPECT_EQ(static_cast<int32_t>(effect.Section), 2);
+  EXPECT_EQ(static_cast<int32_t>(effect.Setting(kSection)), 2);
   // The lit button again: the same Section is written once more.
   shown->MouseDown(TMouseButton::mbLeft, shown->rbSectionC->Left() + 20, shown->rbSectionC->Top() + 20);
   shown->MouseUp(TMouseButton::mbLeft, shown->rbSectionC->Left() + 20, shown->rbSectionC->Top() + 20);
   EXPECT_EQ(editor->updates, 2);
-  EXPECT_EQ(static_cast<int32_t>(effect.Section), 2);
+  EXPECT_EQ(static_cast<int32_t>(effect.Setting(kSection)), 2);
   shown->SetMix(0.25f);
   EXPECT_EQ(editor->updates, 3);
-  EXPECT_FLOAT_EQ(effect.Mix, 0.25f);
+  EXPECT_FLOAT_EQ(effect.Setting(kMix), 0.25f);
   // A redundant step of a followed drag asks for nothing, as does any step of it.
   shown->Changing = true;
   shown->SetMix(0.25f);

@@ -107,7 +107,7 @@ TEST_F(EditorTest, OpenLoadsTheFormFromTheEffectWithoutWritingBack) {
     EXPECT_EQ(button->ButtonState(), TRubberLEDButtonState::rlbUpOff);
   EXPECT_FLOAT_EQ(form.Gain, 0.25f);
   EXPECT_FALSE(form.DynamicsRandom);
-  EXPECT_EQ(int32_t(effect.Clones), 17);
+  EXPECT_EQ(int32_t(effect.Setting(kClones)), 17);
 }
 
 TEST_F(EditorTest, HostChangeMovesExactlyOneControlAndWritesNothingBack) {
@@ -140,14 +140,14 @@ TEST_F(EditorTest, ReleaseOfAGestureWritesAllValuesOnce) {
   form.Clones = 0.0f;
   form.SetVibratoRate(0.33f);  // not in a drag: writes back
   EXPECT_EQ(editor->writeBacks, 1);
-  EXPECT_FLOAT_EQ(effect.Timing, 0.9f);
-  EXPECT_FLOAT_EQ(effect.VibDepth, 0.1f);
-  EXPECT_FLOAT_EQ(effect.VibRate, 0.33f);
-  EXPECT_FLOAT_EQ(effect.Mix, 0.3f);
-  EXPECT_FLOAT_EQ(effect.Gain, 0.7f);
-  EXPECT_EQ(int32_t(effect.Section), 2);
-  EXPECT_EQ(int32_t(effect.Split), 4);
-  EXPECT_EQ(int32_t(effect.Clones), 1);
+  EXPECT_FLOAT_EQ(effect.Setting(kTiming), 0.9f);
+  EXPECT_FLOAT_EQ(effect.Setting(kVibDepth), 0.1f);
+  EXPECT_FLOAT_EQ(effect.Setting(kVibRate), 0.33f);
+  EXPECT_FLOAT_EQ(effect.Setting(kMix), 0.3f);
+  EXPECT_FLOAT_EQ(effect.Setting(kGain), 0.7f);
+  EXPECT_EQ(int32_t(effect.Setting(kSection)), 2);
+  EXPECT_EQ(int32_t(effect.Setting(kSplit)), 4);
+  EXPECT_EQ(int32_t(effect.Setting(kClones)), 1);
   EXPECT_EQ(effect.getParameter(kClones), 0.0f);
 }
 
@@ -155,17 +155,17 @@ TEST_F(EditorTest, DragOnAFollowingKnobWritesOnlyAtTheRelease) {
   tVoicemultiplyEditForm& form = Open();
   TRubberKnob& knob = *form.rkClones;
   const int cx = knob.Left() + knob.CentreX(), cy = knob.Top() + knob.CentreY();
-  const int32_t clonesBefore = effect.Clones;
+  const int32_t clonesBefore = int32_t(effect.Setting(kClones));
   form.MouseDown(TMouseButton::mbLeft, cx - 30, cy);
   form.MouseMove(cx - 20, cy - 25);
   form.MouseMove(cx, cy - 30);
   form.MouseMove(cx + 25, cy - 20);
   EXPECT_EQ(editor->writeBacks, 0);
-  EXPECT_EQ(int32_t(effect.Clones), clonesBefore);
+  EXPECT_EQ(int32_t(effect.Setting(kClones)), clonesBefore);
   EXPECT_NE(form.Clones, 15.0f / 31.0f) << "the form follows the drag";
   form.MouseUp(TMouseButton::mbLeft, cx + 25, cy - 20);
   EXPECT_EQ(editor->writeBacks, 1);
-  EXPECT_EQ(int32_t(effect.Clones), static_cast<int32_t>(std::nearbyint(form.Clones * 31)) + 1);
+  EXPECT_EQ(int32_t(effect.Setting(kClones)), static_cast<int32_t>(std::nearbyint(form.Clones * 31)) + 1);
 }
 
 TEST_F(EditorTest, CloseDetachesAndOpenElsewhereReparentsTheSameForm) {
@@ -177,7 +177,7 @@ TEST_F(EditorTest, CloseDetachesAndOpenElsewhereReparentsTheSameForm) {
   EXPECT_FLOAT_EQ(form.rkBalance->Value(), 0.2f);
 
   void* other = reinterpret_cast<void*>(0x5678);
-  effect.Balance = 0.8f;  // changed behind the editor's back: the next open reloads it
+  effect.Parameters().SetSetting(kBalance, 0.8f);  // changed behind the editor's back: the next open reloads it
   tVoicemultiplyEditForm& again = Open(other);
   EXPECT_EQ(&again, &form);
   EXPECT_EQ(log.attached, (std::vector<void*>{kParent, other}));

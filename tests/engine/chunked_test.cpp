@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "EngineFixture.h"
-#include "engine/Random.h"
+#include "analysis/Random.h"
 #include "engine/SingleClone.h"
 
 namespace vm {

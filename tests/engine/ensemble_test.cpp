@@ -171,8 +171,8 @@ TEST(BadHost, AbsurdParameterValuesNeverBreakTheOutput) {
     tVoicemultiply effect(nullptr);
     for (int index = 0; index < kParameterCount; ++index) effect.setParameter(index, value);
     EXPECT_TRUE(AllFinite(Render(effect, in))) << value;
-    EXPECT_GE(effect.Clones, 1);
-    EXPECT_LE(effect.Clones, 32);
+    EXPECT_GE(int32_t(effect.Setting(kClones)), 1);
+    EXPECT_LE(int32_t(effect.Setting(kClones)), 32);
   }
 }
 

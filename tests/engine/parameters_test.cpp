@@ -40,7 +40,7 @@ TEST(Parameters, DefaultsAsTheHostSeesThem) {
                                            0.45f, 0.4f, 0.4f, 0, 1, 0.5f, 1, 0, 0.25f,
                                            0.5f, 1, 0.5f, 0.5f, 0.5f};
   for (int i = 0; i < kParameterCount; ++i) EXPECT_FLOAT_EQ(effect.getParameter(i), expected[i]) << i;
-  EXPECT_EQ(effect.Clones, 16);
+  EXPECT_EQ(int32_t(effect.Setting(kClones)), 16);
 }
 
 struct tMappingCase {
@@ -95,7 +95,7 @@ TEST(Parameters, SectionBoundariesOfTheHostValue) {
                {0.5014f, 3}, {0.7518f, 3}, {0.752f, 4}, {1.0f, 4}};
   for (const auto& c : cases) {
     effect.setParameter(kSection, c.v);
-    EXPECT_EQ(effect.Section, c.section) << c.v;
+    EXPECT_EQ(int32_t(effect.Setting(kSection)), c.section) << c.v;
   }
 }
 
@@ -103,9 +103,9 @@ TEST(Parameters, ReturnedClonesValueGivesTheSameCountBack) {
   tVoicemultiply effect(nullptr);
   for (int count = 1; count <= 32; ++count) {
     effect.setParameter(kClones, (count - 1) / 31.0f);
-    ASSERT_EQ(effect.Clones, count);
+    ASSERT_EQ(int32_t(effect.Setting(kClones)), count);
     effect.setParameter(kClones, effect.getParameter(kClones));
-    EXPECT_EQ(effect.Clones, count);
+    EXPECT_EQ(int32_t(effect.Setting(kClones)), count);
   }
 }
 

@@ -115,10 +115,10 @@ TEST(Sections, VoicesReadTheirSectionByVoiceIndex) {
     effect.setParameter(kSection, c.section);
     effect.setParameter(kClones, c.clones);
     effect.setParameter(kSplit, c.split / 5.0f);
-    ASSERT_EQ(int(effect.Split), c.split);
-    for (int i = 0; i < int(effect.Clones); ++i)
+    ASSERT_EQ(int(effect.Setting(kSplit)), c.split);
+    for (int i = 0; i < int(effect.Setting(kClones)); ++i)
       EXPECT_EQ(Name(effect.Voice(i).Source()), Name(pattern(c.split, i)))
-          << "Split " << c.split << ", voice " << i << " of " << int(effect.Clones)
+          << "Split " << c.split << ", voice " << i << " of " << int(effect.Setting(kClones))
           << ", Section " << c.section;
   }
 }

@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "engine/Random.h"
+#include "analysis/Random.h"
 #include "engine/Voicemultiply.h"
 
 namespace vm {
