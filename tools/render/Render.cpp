@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +18,7 @@
 
 #include "DemoVoice.h"
 #include "PluginHost.h"
+#include "engine/Parameters.h"
 #if VM_RENDER_EDITOR
 #include "EditorWindow.h"
 #endif
@@ -38,7 +40,8 @@ const char* kUsage =
     "\n"
     "Turns a solo voice into an ensemble with the VoicemultiplyV42_MS plug-in.\n"
     "INPUT is any file libsndfile reads (WAV, AIFF, FLAC, Ogg); channels are mixed to\n"
-    "mono. OUTPUT is stereo, in the input's container and sample format.\n"
+    "mono. OUTPUT is stereo; its extension chooses the container (.wav, .flac, .aiff,\n"
+    ".ogg, ... any libsndfile writes), else the input's container is kept.\n"
     "\n"
     "options:\n"
     "  --plugin PATH      plug-in library (default: the one built beside this program)\n"
@@ -46,7 +49,8 @@ const char* kUsage =
     "  --block N          samples per process call (default 512)\n"
     "  --float            write 32-bit float samples\n"
     "  --demo [OUTPUT]    render the built-in sung vowel (default demo-ensemble.wav)\n"
-    "  --list             print every parameter: index, name, host value, display text\n"
+    "  --list             print every parameter: index, name, host value, display text,\n"
+    "                     kind and default\n"
     "  --editor           open the plug-in's editor in a window (X11); --list after it\n"
     "                     shows the values set in it\n"
     "  --editor-seconds S as --editor, closing the window after S seconds\n"
@@ -121,26 +125,54 @@ tOptions ParseOptions(int argc, char** argv) {
   return options;
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The parameter of that name (any case), or -1.
+int32_t ParameterNamed(const std::string& name) {
+  for (const vm::tParameterInfo& p : vm::kParameters)
+    if (Lower(p.name) == Lower(name)) return p.index;
+  return -1;
+}
+
 float ParseHostValue(const std::string& name, const std::string& text) {
   char* end = nullptr;
   const float value = std::strtof(text.c_str(), &end);
   if (text.empty() || *end || !std::isfinite(value))
     Fail("value of " + name + " is not a number: '" + text + "'");
+  if (value < 0.0f || value > 1.0f)
+    Fail("value of " + name + " lies outside 0..1: '" + text + "'");
   return value;
 }
 
 void ApplySettings(const tPluginHost& host, const tOptions& options) {
   for (const auto& [name, text] : options.settings) {
-    const int32_t index = host.FindParameter(name);
+    const int32_t index = ParameterNamed(name);
     if (index < 0) Fail("unknown parameter '" + name + "' (see --list)");
     host.SetParameter(index, ParseHostValue(name, text));
   }
 }
 
+const char* KindName(vm::tParameterKind kind) {
+  switch (kind) {
+    case vm::tParameterKind::Real: return "real";
+    case vm::tParameterKind::Count: return "count";
+    case vm::tParameterKind::Switch: return "switch";
+    case vm::tParameterKind::Choice: return "choice";
+  }
+  return "";
+}
+
+// The plug-in's own answers (value, display) beside the table's kind and default.
 void ListParameters(const tPluginHost& host) {
-  for (int32_t i = 0; i < host.ParameterCount(); ++i)
-    std::printf("%2d  %-12s %.6f  %s\n", i, host.ParameterName(i).c_str(), host.GetParameter(i),
-                host.ParameterDisplay(i).c_str());
+  for (const vm::tParameterInfo& p : vm::kParameters) {
+    const int32_t i = p.index;
+    std::printf("%2d  %-12s %.6f  %-8s  %-6s  default %.6f\n", i, p.name, host.GetParameter(i),
+                host.ParameterDisplay(i).c_str(), KindName(p.kind),
+                vm::HostFromSetting(i, p.defaultSetting));
+  }
 }
 
 struct tAudio {
@@ -169,16 +201,47 @@ tAudio ReadInput(const std::string& path) {
   return audio;
 }
 
+// The container libsndfile writes for a file extension ("flac", "aiff", "ogg", ...), or 0.
+int ContainerOfExtension(const std::string& path) {
+  std::string extension = Lower(fs::path(path).extension().string());
+  if (extension.empty()) return 0;
+  extension.erase(0, 1);
+  if (extension == "aif") extension = "aiff";
+  if (extension == "ogg") extension = "oga";  // libsndfile names Ogg files .oga
+  int count = 0;
+  sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+  for (int i = 0; i < count; ++i) {
+    SF_FORMAT_INFO major{};
+    major.format = i;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &major, sizeof major);
+    if (major.extension && extension == major.extension) return major.format;
+  }
+  return 0;
+}
+
+// The output's container from its extension (else the input's), with the input's sample
+// format where that container takes it, else the first of the usual ones it takes.
+int OutputFormat(const std::string& path, int inputFormat, bool floatSamples, int rateHz) {
+  int container = ContainerOfExtension(path);
+  if (container == 0) container = inputFormat & SF_FORMAT_TYPEMASK;
+  const int wanted = floatSamples ? SF_FORMAT_FLOAT : (inputFormat & SF_FORMAT_SUBMASK);
+  for (const int subtype : std::initializer_list<int>{wanted, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_FLOAT, SF_FORMAT_VORBIS}) {
+    SF_INFO probe{};
+    probe.samplerate = rateHz;
+    probe.channels = 2;
+    probe.format = container | subtype;
+    if (sf_format_check(&probe)) return probe.format;
+  }
+  Fail("cannot write this format in stereo: " + path);
+}
+
 // Writes to a temporary file beside the output and renames it, so a failure leaves nothing.
 void WriteOutput(const std::string& path, const tAudio& audio, bool floatSamples,
                  const std::vector<float>& left, const std::vector<float>& right) {
   SF_INFO info{};
   info.samplerate = audio.rateHz;
   info.channels = 2;
-  info.format = audio.format;
-  if (floatSamples) info.format = (audio.format & SF_FORMAT_TYPEMASK) | SF_FORMAT_FLOAT;
-  if (!sf_format_check(&info)) info.format = (audio.format & SF_FORMAT_TYPEMASK) | SF_FORMAT_PCM_16;
-  if (!sf_format_check(&info)) Fail("cannot write this format in stereo: " + path);
+  info.format = OutputFormat(path, audio.format, floatSamples, audio.rateHz);
 
   const fs::path target(path);
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
