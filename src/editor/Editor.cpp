@@ -11,22 +11,58 @@ namespace {
 
 constexpr float kCloneSteps = 31.0f;  // knob positions 0..1 map to voice counts 1..32
 
-// Runs `step` with `flag` set, clearing it again on every path.
+// Runs `step` with `flag` set, restoring its previous state on every path.
 template <class F>
 void WithFlag(bool& flag, F&& step) {
+  const bool before = flag;
   flag = true;
   try {
     step();
   } catch (...) {
   }
-  flag = false;
+  flag = before;
 }
 
 float ClonesKnob(int32_t count) {
   return static_cast<float>(std::clamp(count, 1, kMaxClones) - 1) / kCloneSteps;
 }
 
+int32_t VoiceCount(float clonesKnob) {
+  const int32_t count = nearest(static_cast<double>(clonesKnob) * kCloneSteps) + 1;
+  return std::clamp(count, 1, kMaxClones);
+}
+
+// The order in which open loads the form's controls from the effect.
+constexpr tParameterIndex kLoadOrder[] = {
+    kClones, kTiming, kVibDepth, kVibRate, kVibRandom, kDynDepth, kDynRate,
+    kDynRandom, kSplit, kBassFmnts, kBassLevel, kUnisonFmnts, kUnisonLevel, kAltoFmnts,
+    kAltoLevel, kSection, kFocus, kBalance, kMix, kDryDelay, kGain};
+static_assert(std::size(kLoadOrder) == kParameterCount);
+
+// The order of the write-back; the voice count last, as the engine is then reconfigured.
+constexpr tParameterIndex kWriteOrder[] = {
+    kTiming, kVibDepth, kVibRate, kVibRandom, kDynDepth, kDynRate, kDynRandom,
+    kSplit, kBassFmnts, kBassLevel, kUnisonFmnts, kUnisonLevel, kAltoFmnts, kAltoLevel,
+    kSection, kFocus, kBalance, kMix, kDryDelay, kGain, kClones};
+static_assert(std::size(kWriteOrder) == kParameterCount);
+
 }  // namespace
+
+// Marks an open or close in progress for its whole body, so that calls the host nests in
+// it (from the window's messages) can tell.
+class tVoicemultiplyEditor::tTransitionScope {
+ public:
+  tTransitionScope(tVoicemultiplyEditor& editor, tTransition kind) : editor(editor) {
+    editor.transition = kind;
+    editor.closeRequested = false;
+  }
+  ~tTransitionScope() { editor.transition = tTransition::None; }
+  tTransitionScope(const tTransitionScope&) = delete;
+  tTransitionScope& operator=(const tTransitionScope&) = delete;
+
+ private:
+  tVoicemultiplyEditor& editor;
+};
 
 tVoicemultiplyEditor::tVoicemultiplyEditor(tVoicemultiply& effect, const tPlatform* platform)
     : TEffEditor(&effect), ensemble(effect), platform(platform) {
@@ -34,7 +70,12 @@ tVoicemultiplyEditor::tVoicemultiplyEditor(tVoicemultiply& effect, const tPlatfo
 }
 
 tVoicemultiplyEditor::~tVoicemultiplyEditor() {
-  // The native window goes first: it paints from the form.
+  SetFloatControl();
+  destroying.store(true, std::memory_order_release);
+  std::lock_guard<std::recursive_mutex> serialised(lock);
+  // The window's last messages may still reach the form; from the form nothing reaches
+  // the editor any more. The window goes first: it shows the form and feeds it input.
+  if (form) form->Editor = nullptr;
   window.reset();
   form.reset();
 }
@@ -43,19 +84,21 @@ bool tVoicemultiplyEditor::OnGuiThread() const {
   return guiThread.load(std::memory_order_acquire) == std::this_thread::get_id();
 }
 
+// A new form shows the effect's values from the start, so that whatever it writes back
+// (a gesture before any open, in a tool without a window) is the effect's own values and
+// the change, never the form's initial values.
 void tVoicemultiplyEditor::CreateForm() {
   const int pixelsPerInch = platform ? platform->PixelsPerInch() : 96;
   form = std::make_unique<tVoicemultiplyEditForm>(tFormLook::FacePlate, pixelsPerInch);
   form->Editor = this;
+  LoadForm();
 }
 
 int32_t tVoicemultiplyEditor::getRect(ERect** out) {
   SetFloatControl();
-  std::lock_guard<std::mutex> serialised(lock);
+  if (destroying.load(std::memory_order_acquire)) return 0;
+  std::lock_guard<std::recursive_mutex> serialised(lock);
   if (!out) return 0;
-  // The first caller is taken for the GUI thread until an open names it.
-  std::thread::id none{};
-  guiThread.compare_exchange_strong(none, std::this_thread::get_id(), std::memory_order_acq_rel);
   if (!form) CreateForm();
   rect.top = 0;
   rect.left = 0;
@@ -67,24 +110,44 @@ int32_t tVoicemultiplyEditor::getRect(ERect** out) {
 
 int32_t tVoicemultiplyEditor::open(void* parentWindow) {
   SetFloatControl();
-  std::lock_guard<std::mutex> serialised(lock);
-  if (!parentWindow) return 0;
-  guiThread.store(std::this_thread::get_id(), std::memory_order_release);
-  if (!form) CreateForm();
-  if (platform && !window) window = platform->CreateWindow(*form);
-  // The whole form is reloaded below, so changes recorded for it are moot.
+  if (destroying.load(std::memory_order_acquire)) return 0;
+  std::lock_guard<std::recursive_mutex> serialised(lock);
+  if (!parentWindow || transition != tTransition::None) return 0;
+  if (isOpen && !OnGuiThread()) return 0;  // open on the GUI thread: that thread keeps it
+  tTransitionScope opening(*this, tTransition::Opening);
+  // The whole form is loaded from the effect here, so changes recorded for it are moot.
   pending.TakeAll();
-  LoadForm();
+  if (form)
+    LoadForm();
+  else
+    CreateForm();  // which loads it
+  if (platform && !window) window = platform->CreateWindow(*form);
   if (window && !window->Attach(parentWindow)) return 0;
+  guiThread.store(std::this_thread::get_id(), std::memory_order_release);
   systemWindow = parentWindow;
   isOpen = true;
+  if (closeRequested) {
+    Hide();  // the host closed the window while it was being shown
+    return 1;
+  }
   if (window) window->Pump();
   return 1;
 }
 
 void tVoicemultiplyEditor::close() {
   SetFloatControl();
-  std::lock_guard<std::mutex> serialised(lock);
+  if (destroying.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::recursive_mutex> serialised(lock);
+  if (transition == tTransition::Opening) {
+    closeRequested = true;
+    return;
+  }
+  if (transition == tTransition::Closing) return;
+  tTransitionScope closing(*this, tTransition::Closing);
+  Hide();
+}
+
+void tVoicemultiplyEditor::Hide() {
   if (window) window->Detach();
   systemWindow = nullptr;
   isOpen = false;
@@ -92,18 +155,14 @@ void tVoicemultiplyEditor::close() {
 
 void tVoicemultiplyEditor::idle() {
   SetFloatControl();
+  if (destroying.load(std::memory_order_acquire)) return;
   TEffEditor::idle();
   if (!OnGuiThread()) return;
+  std::lock_guard<std::recursive_mutex> serialised(lock);
+  if (transition != tTransition::None) return;
   ApplyPending();
   if (window) window->Pump();
 }
-
-// The order in which open loads the form's controls from the effect.
-constexpr tParameterIndex kLoadOrder[] = {
-    kClones, kTiming, kVibDepth, kVibRate, kVibRandom, kDynDepth, kDynRate,
-    kDynRandom, kSplit, kBassFmnts, kBassLevel, kUnisonFmnts, kUnisonLevel, kAltoFmnts,
-    kAltoLevel, kSection, kFocus, kBalance, kMix, kDryDelay, kGain};
-static_assert(std::size(kLoadOrder) == kParameterCount);
 
 // Every value, without writing back.
 void tVoicemultiplyEditor::LoadForm() {
@@ -112,47 +171,62 @@ void tVoicemultiplyEditor::LoadForm() {
   });
 }
 
-// The set-operation that belongs to one parameter, fed the effect's current value.
+// One parameter from the store into the form, remembering which version the form shows.
+// The version is read first: a host change between the two reads then leaves an older
+// record, which only makes the next write-back of this parameter yield to the store.
 void tVoicemultiplyEditor::ApplyParameter(int32_t index) {
-  const tParameterStore& e = ensemble.Parameters();
-  auto real = [&](tParameterIndex i) { return Clamped(e.Setting(i)); };
-  auto integer = [&](tParameterIndex i) { return static_cast<int32_t>(e.Setting(i)); };
-  auto on = [&](tParameterIndex i) { return e.Setting(i) >= 0.5f; };
+  const tParameterStore& store = ensemble.Parameters();
+  const uint32_t version = store.Version(index);
+  const float setting = store.Setting(index);
+  ShowSetting(index, setting);
+  shown[static_cast<size_t>(index)] = {version, setting, true};
+}
+
+// The set-operation that belongs to one parameter, fed a stored setting.
+void tVoicemultiplyEditor::ShowSetting(int32_t index, float setting) {
+  const float real = Clamped(setting);
+  const auto integer = static_cast<int32_t>(setting);
+  const bool on = setting >= 0.5f;
   tVoicemultiplyEditForm& f = *form;
   switch (index) {
-    case kClones: f.SetClones(ClonesKnob(integer(kClones))); break;
-    case kTiming: f.SetTiming(real(kTiming)); break;
-    case kVibDepth: f.SetVibratoDepth(real(kVibDepth)); break;
-    case kVibRate: f.SetVibratoRate(real(kVibRate)); break;
-    case kVibRandom: f.SetVibratoRandom(on(kVibRandom)); break;
-    case kSplit: f.SetSplit(std::clamp(integer(kSplit), 0, 5)); break;
-    case kBassFmnts: f.SetBassFormants(real(kBassFmnts)); break;
-    case kBassLevel: f.SetBassLevel(real(kBassLevel)); break;
-    case kAltoFmnts: f.SetAltoFormants(real(kAltoFmnts)); break;
-    case kAltoLevel: f.SetAltoLevel(real(kAltoLevel)); break;
-    case kSection: f.SetSection(std::clamp(integer(kSection), 0, 4)); break;
-    case kFocus: f.SetFocus(real(kFocus)); break;
-    case kBalance: f.SetBalance(real(kBalance)); break;
-    case kMix: f.SetMix(real(kMix)); break;
-    case kDryDelay: f.SetDryDelay(real(kDryDelay)); break;
-    case kDynDepth: f.SetDynamicsDepth(real(kDynDepth)); break;
-    case kDynRate: f.SetDynamicsRate(real(kDynRate)); break;
-    case kDynRandom: f.SetDynamicsRandom(on(kDynRandom)); break;
-    case kUnisonFmnts: f.SetUnisonFormants(real(kUnisonFmnts)); break;
-    case kUnisonLevel: f.SetUnisonLevel(real(kUnisonLevel)); break;
-    case kGain: f.SetGain(real(kGain)); break;
+    case kClones: f.SetClones(ClonesKnob(integer)); break;
+    case kTiming: f.SetTiming(real); break;
+    case kVibDepth: f.SetVibratoDepth(real); break;
+    case kVibRate: f.SetVibratoRate(real); break;
+    case kVibRandom: f.SetVibratoRandom(on); break;
+    case kSplit: f.SetSplit(std::clamp(integer, 0, 5)); break;
+    case kBassFmnts: f.SetBassFormants(real); break;
+    case kBassLevel: f.SetBassLevel(real); break;
+    case kAltoFmnts: f.SetAltoFormants(real); break;
+    case kAltoLevel: f.SetAltoLevel(real); break;
+    case kSection: f.SetSection(std::clamp(integer, 0, 4)); break;
+    case kFocus: f.SetFocus(real); break;
+    case kBalance: f.SetBalance(real); break;
+    case kMix: f.SetMix(real); break;
+    case kDryDelay: f.SetDryDelay(real); break;
+    case kDynDepth: f.SetDynamicsDepth(real); break;
+    case kDynRate: f.SetDynamicsRate(real); break;
+    case kDynRandom: f.SetDynamicsRandom(on); break;
+    case kUnisonFmnts: f.SetUnisonFormants(real); break;
+    case kUnisonLevel: f.SetUnisonLevel(real); break;
+    case kGain: f.SetGain(real); break;
     default: break;
   }
 }
 
 void tVoicemultiplyEditor::ParameterChanged(int32_t index) {
   SetFloatControl();
-  if (index < 0 || index >= kParameterCount) return;
+  if (!IsParameter(index) || destroying.load(std::memory_order_acquire)) return;
   if (!OnGuiThread()) {
     pending.Mark(index);  // applied by the GUI thread's next idle
     return;
   }
-  if (updating || !form) return;
+  std::lock_guard<std::recursive_mutex> serialised(lock);
+  if (!form) return;
+  if (updating || transition != tTransition::None) {
+    pending.Mark(index);  // reported from inside the editor's own work: after it
+    return;
+  }
   WithFlag(updating, [&] { ApplyParameter(index); });
 }
 
@@ -165,31 +239,63 @@ void tVoicemultiplyEditor::ApplyPending() {
 
 void tVoicemultiplyEditor::update() {
   SetFloatControl();
+  if (destroying.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::recursive_mutex> serialised(lock);
   if (updating || !form) return;
-  tParameterStore& e = ensemble.Parameters();
+  const uint32_t hostKept = WriteFormToEffect();
+  for (int32_t index = 0; index < kParameterCount; ++index)
+    if (hostKept & (1u << index)) pending.Mark(index);  // shown at the next idle
+}
+
+// Window to engine: every value of the form into the effect's store, each only if the
+// host has not changed the parameter since the form showed it; then the engine follows
+// the store. Returns the parameters whose host value stood (bit i for index i).
+uint32_t tVoicemultiplyEditor::WriteFormToEffect() {
+  tParameterStore& store = ensemble.Parameters();
+  uint32_t hostKept = 0;
+  for (const tParameterIndex index : kWriteOrder) {
+    tShown& seen = shown[static_cast<size_t>(index)];
+    const float setting = FormSetting(index);
+    if (!seen.valid || !store.SetSettingIfUnchanged(index, setting, seen.version)) {
+      hostKept |= 1u << index;
+      continue;
+    }
+    // The store counts a change only when the setting differs (NaN always differs).
+    if (!(setting == seen.setting)) ++seen.version;
+    seen.setting = setting;
+  }
+  ensemble.Reconfigure(static_cast<int32_t>(store.Setting(kClones)));
+  return hostKept;
+}
+
+// A value of the form in the store's convention.
+float tVoicemultiplyEditor::FormSetting(int32_t index) const {
   const tVoicemultiplyEditForm& f = *form;
-  e.SetSetting(kTiming, static_cast<float>(f.Timing));
-  e.SetSetting(kVibDepth, static_cast<float>(f.VibratoDepth));
-  e.SetSetting(kVibRate, static_cast<float>(f.VibratoRate));
-  e.SetSetting(kVibRandom, static_cast<float>(f.VibratoRandom));
-  e.SetSetting(kDynDepth, static_cast<float>(f.DynamicsDepth));
-  e.SetSetting(kDynRate, static_cast<float>(f.DynamicsRate));
-  e.SetSetting(kDynRandom, static_cast<float>(f.DynamicsRandom));
-  e.SetSetting(kSplit, static_cast<float>(f.Split));
-  e.SetSetting(kBassFmnts, static_cast<float>(f.BassFormants));
-  e.SetSetting(kBassLevel, static_cast<float>(f.BassLevel));
-  e.SetSetting(kUnisonFmnts, static_cast<float>(f.UnisonFormants));
-  e.SetSetting(kUnisonLevel, static_cast<float>(f.UnisonLevel));
-  e.SetSetting(kAltoFmnts, static_cast<float>(f.AltoFormants));
-  e.SetSetting(kAltoLevel, static_cast<float>(f.AltoLevel));
-  e.SetSetting(kSection, static_cast<float>(f.Section));
-  e.SetSetting(kFocus, static_cast<float>(f.Focus));
-  e.SetSetting(kBalance, static_cast<float>(f.Balance));
-  e.SetSetting(kMix, static_cast<float>(f.Mix));
-  e.SetSetting(kDryDelay, static_cast<float>(f.DryDelay));
-  e.SetSetting(kGain, static_cast<float>(f.Gain));
-  const int32_t count = static_cast<int32_t>(nearest(static_cast<double>(f.Clones) * kCloneSteps)) + 1;
-  ensemble.Reconfigure(std::clamp(count, 1, kMaxClones));
+  auto flag = [](bool on) { return on ? 1.0f : 0.0f; };
+  switch (index) {
+    case kClones: return static_cast<float>(VoiceCount(f.Clones));
+    case kTiming: return f.Timing;
+    case kVibDepth: return f.VibratoDepth;
+    case kVibRate: return f.VibratoRate;
+    case kVibRandom: return flag(f.VibratoRandom);
+    case kSplit: return static_cast<float>(f.Split);
+    case kBassFmnts: return f.BassFormants;
+    case kBassLevel: return f.BassLevel;
+    case kAltoFmnts: return f.AltoFormants;
+    case kAltoLevel: return f.AltoLevel;
+    case kSection: return static_cast<float>(f.Section);
+    case kFocus: return f.Focus;
+    case kBalance: return f.Balance;
+    case kMix: return f.Mix;
+    case kDryDelay: return f.DryDelay;
+    case kDynDepth: return f.DynamicsDepth;
+    case kDynRate: return f.DynamicsRate;
+    case kDynRandom: return flag(f.DynamicsRandom);
+    case kUnisonFmnts: return f.UnisonFormants;
+    case kUnisonLevel: return f.UnisonLevel;
+    case kGain: return f.Gain;
+    default: return 0.0f;
+  }
 }
 
 }  // namespace vm

@@ -1,77 +1,14 @@
 // The editor object between the effect and its form, without a real window: a recording
 // stand-in for the native window shows what the editor asks of the windowing system.
 
-#include "editor/Editor.h"
+#include <cmath>
 
-#include <gtest/gtest.h>
+#include "EditorFixture.h"
 
-#include <thread>
-#include <vector>
-
-namespace vm {
+namespace vm::testing_editor {
 namespace {
 
-// What the editor asked of its window.
-struct tWindowLog {
-  std::vector<void*> attached;
-  int detached = 0;
-  int pumped = 0;
-};
-
-class tRecordingWindow : public tNativeWindow {
- public:
-  explicit tRecordingWindow(tWindowLog& log) : log(log) {}
-  bool Attach(void* p) override {
-    log.attached.push_back(p);
-    parent = p;
-    return true;
-  }
-  void Detach() override {
-    ++log.detached;
-    parent = nullptr;
-  }
-  void* ParentWindow() const override { return parent; }
-  void Pump() override { ++log.pumped; }
-
- private:
-  tWindowLog& log;
-  void* parent = nullptr;
-};
-
-tWindowLog* gLog = nullptr;
-const tPlatform kRecordingPlatform{
-    [] { return 96; },
-    [](TForm&) -> std::unique_ptr<tNativeWindow> { return std::make_unique<tRecordingWindow>(*gLog); }};
-
-// Counts the write-backs that get past the editor's own guard.
-class tCountingEditor : public tVoicemultiplyEditor {
- public:
-  using tVoicemultiplyEditor::tVoicemultiplyEditor;
-  void update() override {
-    if (!Updating()) ++writeBacks;
-    tVoicemultiplyEditor::update();
-  }
-  int writeBacks = 0;
-};
-
-class EditorTest : public ::testing::Test {
- protected:
-  void SetUp() override { gLog = &log; }
-  void TearDown() override { gLog = nullptr; }
-
-  tVoicemultiplyEditForm& Open(void* parent = kParent) {
-    EXPECT_EQ(editor->open(parent), 1);
-    tVoicemultiplyEditForm& form = *editor->Form();
-    form.PaintInvalid();  // as the window's first paint: the knobs learn their geometry
-    return form;
-  }
-
-  static inline void* const kParent = reinterpret_cast<void*>(0x1234);
-  tWindowLog log;
-  tVoicemultiply effect{nullptr};
-  // Owned by the effect from here on (setEditor), freed with it.
-  tCountingEditor* editor = new tCountingEditor(effect, &kRecordingPlatform);
-};
+class EditorTest : public tEditorFixture {};
 
 TEST_F(EditorTest, RectangleBeforeOpenIsTheFormsSizeAtTheOrigin) {
   ERect* rect = nullptr;
@@ -219,4 +156,4 @@ TEST_F(EditorTest, HostValuesOutsideTheRangeReachTheFormLimited) {
 }
 
 }  // namespace
-}  // namespace vm
+}  // namespace vm::testing_editor
