@@ -27,13 +27,18 @@ run_set() {  # preset, seed
   echo "== $preset: done in $((SECONDS - started))s"
 }
 
-# The editor opens into a real window when there is a display; start one if needed.
+# The editor opens into a real window when there is a display; start one if needed. The
+# server picks a free display number and writes it to fd 3 once it accepts clients (a
+# fixed number can belong to someone else's server on a shared machine). The X11 editor
+# tests start servers of their own with xvfb-run.
 if [ -z "${DISPLAY:-}" ]; then
-  Xvfb :97 -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
+  display_file=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$display_file" >/dev/null 2>&1 &
   xvfb_pid=$!
-  trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
-  export DISPLAY=:97
-  sleep 1
+  trap 'kill $xvfb_pid 2>/dev/null || true; rm -f "$display_file"' EXIT
+  for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+  [ -s "$display_file" ] || { echo "sanitizers: Xvfb did not start"; exit 1; }
+  export DISPLAY=":$(head -n 1 "$display_file")"
 fi
 
 run_set asan 1000

@@ -1,5 +1,6 @@
 #include "controls/PlugInControls.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
@@ -13,6 +14,7 @@ namespace {
 
 constexpr double kTwoPi = 2 * std::numbers::pi;
 constexpr double kLabelStretch = 1.03;  // labels sit on a slightly wider ring than ticks
+constexpr double kDisabledDotShade = 0.3;  // brightness of a disabled knob's dot
 
 bool IsNumber(const std::string& text) {
   if (text.empty()) return false;
@@ -87,7 +89,7 @@ void TRubberKnob::SetDotImage(TImage* image) {
   dotImage = image;
   if (image != nullptr) {
     dotLayer->SetBounds(dotLayer->Left(), dotLayer->Top(), image->Width(), image->Height());
-    dotLayer->SetPicture(image->Picture);
+    ShowDotPicture();
     dotLayer->SetVisible(true);
   } else {
     dotLayer->SetVisible(false);
@@ -104,7 +106,29 @@ void TRubberKnob::SetValue(float v) {
 void TRubberKnob::EnabledChanged() {
   compositeValid = false;
   Repaint();
+  if (dotImage != nullptr) ShowDotPicture();
   dotLayer->Repaint();
+}
+
+// A light dot is lost on the pale face of a disabled knob: there the dot layer shows the
+// dot darkened to kDisabledDotShade of its brightness, edges and transparency unchanged,
+// so the position stays readable while the face says "disabled".
+void TRubberKnob::ShowDotPicture() {
+  if (Enabled()) {
+    dotLayer->SetPicture(dotImage->Picture);
+    return;
+  }
+  TBitmap dark = dotImage->Picture;
+  const TColor key = dotLayer->Picture.TransparentColor;  // stays: it is not drawn
+  for (int y = 0; y < dark.Height(); ++y)
+    for (int x = 0; x < dark.Width(); ++x) {
+      const TPixel p = dark.Pixel(x, y);
+      const TColor c = ColourOf(p);
+      if (c == key) continue;
+      auto shade = [](int channel) { return nearest(channel * kDisabledDotShade); };
+      dark.SetPixel(x, y, PixelOf(RGB(shade(GetR(c)), shade(GetG(c)), shade(GetB(c))), AlphaOf(p)));
+    }
+  dotLayer->SetPicture(dark);
 }
 
 void TRubberKnob::FontChanged() { compositeValid = false; }
@@ -172,26 +196,43 @@ void TRubberKnob::BuildComposite() {
   SetValue(value);
 }
 
-void TRubberKnob::DrawLabels() {
+std::vector<TRubberKnob::TLabelPlacement> TRubberKnob::LabelPlacements() const {
+  std::vector<TLabelPlacement> placements;
   const int n = labels.Count();
-  if (n == 0) return;
+  if (n == 0) return placements;
   const TFont& font = Font();
   const std::string& first = labels[0];
   const std::string& last = labels[n - 1];
   const int widest = std::max(TextWidth(font, first), TextWidth(font, last));
   const int nudge = nearest(widest * static_cast<double>(BotLabNudge));
+  const double radius = textRadius != 0 ? textRadius : 1;
   for (int i = 0; i < n; ++i) {
+    if (labels[i].empty()) continue;
     const TAngularPosition p = AngularPosition(i, n, textRadius, kLabelStretch);
     int shift = 0;
     if (i == 0 && !IsNumber(labels[i])) shift += nudge;
     if (i == n - 1 && !IsNumber(labels[i])) shift -= nudge;
-    const double radius = textRadius != 0 ? textRadius : 1;
-    DrawLabel(labels[i], p.X, p.Y, (p.X - centreX) / radius, (centreY - p.Y) / radius, shift, n);
+    placements.push_back(PlaceLabel(labels[i], p.X, p.Y, (p.X - centreX) / radius, (centreY - p.Y) / radius,
+                                    shift, n));
+  }
+  return placements;
+}
+
+void TRubberKnob::DrawLabels() {
+  const TRect all = Bounds(0, 0, composite.Width(), composite.Height());
+  for (const TLabelPlacement& label : LabelPlacements()) {
+    const int x = label.X, y = label.Y;
+    if (doHilight) DrawTextOverKey(composite, label.Font, x - 1, y - 1, label.Text, hilight, transColour, all);
+    if (doShadow) DrawTextOverKey(composite, label.Font, x + 1, y + 1, label.Text, shadow, transColour, all);
+    DrawTextOverKey(composite, label.Font, x, y, label.Text, colour, transColour, all);
   }
 }
 
-void TRubberKnob::DrawLabel(const std::string& text, int x, int y, double dx, double dy, int nudge, int count) {
-  if (text.empty()) return;
+// Text `text` anchored at (x, y) on the label ring, dx and dy its direction from the centre
+// as fractions of the ring's radius: side labels hang off the ring outwards, labels below
+// the centre rise a little.
+TRubberKnob::TLabelPlacement TRubberKnob::PlaceLabel(const std::string& text, int x, int y, double dx, double dy,
+                                                     int nudge, int count) const {
   TFont font = Font();
   font.Bold = text == "Off";  // the off position is named in bold
   const int w = TextWidth(font, text), h = TextHeight(font);
@@ -207,10 +248,26 @@ void TRubberKnob::DrawLabel(const std::string& text, int x, int y, double dx, do
     x -= w / 2;
   if (dy < 0) y -= nearest((1 - std::abs(dy)) * 0.2 * h);  // below the centre: lift a little
   x += nudge;
-  const TRect all = Bounds(0, 0, composite.Width(), composite.Height());
-  if (doHilight) DrawTextOverKey(composite, font, x - 1, y - 1, text, hilight, transColour, all);
-  if (doShadow) DrawTextOverKey(composite, font, x + 1, y + 1, text, shadow, transColour, all);
-  DrawTextOverKey(composite, font, x, y, text, colour, transColour, all);
+  const TPoint inside = KeptInside(font, text, x, y);
+  return {text, font, inside.X, inside.Y};
+}
+
+// The composite is the control's size, so ink beyond its edge would be cut off: a wide
+// word beside a small scale (the Split knob's "Bass" on its left) or a nudged end label
+// whose shadow reaches past the right edge ("Feminine" of the unison formants). Such a
+// label moves in just far enough that its ink, with shadow and highlight, stays inside.
+TPoint TRubberKnob::KeptInside(const TFont& font, const std::string& text, int x, int y) const {
+  const TRect ink = TextInkBounds(font, text).Offset(x, y);
+  TRect drawn = ink;
+  if (doHilight) drawn = drawn.Union(ink.Offset(-1, -1));
+  if (doShadow) drawn = drawn.Union(ink.Offset(1, 1));
+  // The start edge is tested first: a label longer than the control keeps its start.
+  auto moveIn = [](int low, int high, int limit) {
+    if (low < 0) return -low;
+    if (high > limit) return limit - high;
+    return 0;
+  };
+  return {x + moveIn(drawn.Left, drawn.Right, Width()), y + moveIn(drawn.Top, drawn.Bottom, Height())};
 }
 
 void TRubberKnob::CopyBody() {
@@ -352,6 +409,36 @@ void TRubberLEDButton::MouseUp(TMouseButton, int, int) {
   if (!QuickChange) ToggleLamp();
   SetButtonState(ledOn ? TRubberLEDButtonState::rlbUpOn : TRubberLEDButtonState::rlbUpOff);
   if (OnChange) OnChange(this);
+}
+
+// ---- TDividerLabel ----------------------------------------------------------------------
+
+void TDividerLabel::Paint(TCanvas& canvas) {
+  if (!Transparent) {
+    canvas.Brush.Color = Color;
+    canvas.FillRect(Bounds(0, 0, Width(), Height()));
+  }
+  int penX = TextStart();
+  for (char c : DisplayText()) {
+    const std::string glyph(1, c);
+    if (c == ':' || c == '.')
+      DrawDots(canvas, penX, glyph, c == ':' ? 2 : 1);
+    else
+      canvas.TextOut(penX, 0, glyph);
+    penX += canvas.TextWidth(glyph);
+  }
+}
+
+// The glyph's ink box holds its dots: as wide as one dot, the lowest dot at its bottom, a
+// colon's upper one at its top. The dot's side is the box's width (the font's stroke,
+// rounded out to whole pixels), at most a third of a colon's height so its dots stay apart.
+void TDividerLabel::DrawDots(TCanvas& canvas, int penX, const std::string& glyph, int dots) {
+  const TRect ink = TextInkBounds(Font(), glyph).Offset(penX, 0);
+  if (ink.IsEmpty()) return;
+  const int side = std::max(1, dots == 2 ? std::min(ink.Width(), ink.Height() / 3) : ink.Width());
+  canvas.Brush.Color = Font().Color;
+  canvas.FillRect(Bounds(ink.Left, ink.Bottom - side, side, side));
+  if (dots == 2) canvas.FillRect(Bounds(ink.Left, ink.Top, side, side));
 }
 
 // ---- TBrushedMetal ----------------------------------------------------------------------

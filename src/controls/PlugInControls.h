@@ -28,6 +28,13 @@ class TRubberKnob : public TControl {
     int Y;
     int Degrees;
   };
+  // Where a scale label is drawn: its text cell's top-left in control pixels, and the font.
+  struct TLabelPlacement {
+    std::string Text;
+    TFont Font;
+    int X;
+    int Y;
+  };
 
   void SetParent(TForm* form) override;
   void Paint(TCanvas& canvas) override;
@@ -93,6 +100,8 @@ class TRubberKnob : public TControl {
   TAngularPosition AngularPosition(double index, int count, int radius, double stretch) const;
   // The value for a pointer at (x, y) of the control; false at the exact centre.
   bool PointerValue(int x, int y, float& result) const;
+  // The non-empty labels as the composite draws them (around the centre of its last build).
+  std::vector<TLabelPlacement> LabelPlacements() const;
 
   // Read-only views of the internal state.
   const TBitmap& Composite() const { return composite; }
@@ -117,12 +126,15 @@ class TRubberKnob : public TControl {
   void InvalidateComposite();
   void BuildComposite();
   void DrawLabels();
-  void DrawLabel(const std::string& text, int x, int y, double dx, double dy, int nudge, int count);
+  TLabelPlacement PlaceLabel(const std::string& text, int x, int y, double dx, double dy, int nudge,
+                             int count) const;
+  TPoint KeptInside(const TFont& font, const std::string& text, int x, int y) const;
   void CopyBody();
   void DrawTicks();
   void PutBlock(int x, int y, TColor tl, TColor tr, TColor bl, TColor br);
   void CollectShimmers();
   void PlaceDot();
+  void ShowDotPicture();
 
   TImage* mainImage = nullptr;
   TImage* disabledImage = nullptr;
@@ -206,6 +218,18 @@ class TRubberLEDButton : public TControl {
   TImage* downOn = nullptr;
   TRubberLEDButtonState buttonState = TRubberLEDButtonState::rlbUpOff;
   bool ledOn = false;
+};
+
+// A label whose caption is a divider of dots (":" or "."), each dot a solid square on whole
+// pixels in the font's colour where the glyph's dot lies. A rasterised dot of a small font
+// straddles pixel edges and blends into the background, so on a dark screen it shows
+// darker than its colour; these keep it. Other characters are drawn as text.
+class TDividerLabel : public TLabel {
+ public:
+  void Paint(TCanvas& canvas) override;
+
+ private:
+  void DrawDots(TCanvas& canvas, int penX, const std::string& glyph, int dots);
 };
 
 // Brushed metal: horizontal streaks of four greys drawn from the process-wide random

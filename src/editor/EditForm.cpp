@@ -60,6 +60,7 @@ TControl* MakeComponent(TForm& form, layout::tKind kind) {
     case K::PaintedPanel: return form.Make<TPaintedPanel>();
     case K::Bevel: return form.Make<TBevel>();
     case K::Label: return form.Make<TLabel>();
+    case K::DividerLabel: return form.Make<TDividerLabel>();
     case K::PaintBox: return form.Make<TPaintBox>();
     case K::Knob: return form.Make<TRubberKnob>();
     case K::LEDButton: return form.Make<TRubberLEDButton>();

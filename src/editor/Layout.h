@@ -16,7 +16,8 @@
 
 namespace vm::layout {
 
-enum class tKind { Image, BrushedMetal, PaintedPanel, Bevel, Label, PaintBox, Knob, LEDButton };
+// DividerLabel: a label whose dots are drawn on whole pixels (the text line's ":").
+enum class tKind { Image, BrushedMetal, PaintedPanel, Bevel, Label, DividerLabel, PaintBox, Knob, LEDButton };
 
 // One component: created in table order, named, placed, shown or hidden.
 struct tComponent {

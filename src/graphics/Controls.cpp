@@ -242,12 +242,43 @@ void TLabel::EndLoad() {
 
 void TLabel::FontChanged() { AdjustBounds(); }
 
+namespace {
+
+// Columns that drawn text takes from its pen start: its advances, widened by glyph ink
+// reaching past them (at 11 pixels an "A" or a closing "y" is a pixel wider than its
+// advance), so that a label sized to it cuts off none of its text.
+struct tTextSpan {
+  int Left;
+  int Right;
+  int Width() const { return Right - Left; }
+};
+
+tTextSpan SpanOf(const TFont& font, const std::string& text) {
+  const TRect ink = TextInkBounds(font, text);
+  const int advances = TextWidth(font, text);
+  if (ink.IsEmpty()) return {0, advances};
+  return {std::min(0, ink.Left), std::max(advances, ink.Right)};
+}
+
+}  // namespace
+
 void TLabel::AdjustBounds() {
   if (!AutoSize || Loading()) return;
-  const int width = TextWidth(Font(), DisplayText());
+  const int width = SpanOf(Font(), DisplayText()).Width();
   const int height = TextHeight(Font());
-  const int left = Alignment == TAlignment::taRightJustify ? Left() + Width() - width : Left();
+  // Right-aligned labels keep their right edge, centred ones their centre.
+  int left = Left();
+  if (Alignment == TAlignment::taRightJustify) left += Width() - width;
+  if (Alignment == TAlignment::taCenter) left += (Width() - width) / 2;
   TControl::SetBounds(left, Top(), width, height);
+}
+
+int TLabel::TextStart() const {
+  const tTextSpan span = SpanOf(Font(), DisplayText());
+  int x = 0;
+  if (Alignment == TAlignment::taRightJustify) x = Width() - span.Width();
+  if (Alignment == TAlignment::taCenter) x = (Width() - span.Width()) / 2;
+  return x - span.Left;
 }
 
 void TLabel::Paint(TCanvas& canvas) {
@@ -255,12 +286,7 @@ void TLabel::Paint(TCanvas& canvas) {
     canvas.Brush.Color = Color;
     canvas.FillRect(Bounds(0, 0, Width(), Height()));
   }
-  const std::string text = DisplayText();
-  const int width = canvas.TextWidth(text);
-  int x = 0;
-  if (Alignment == TAlignment::taRightJustify) x = Width() - width;
-  if (Alignment == TAlignment::taCenter) x = (Width() - width) / 2;
-  canvas.TextOut(x, 0, text);
+  canvas.TextOut(TextStart(), 0, DisplayText());
 }
 
 // ---- TPaintBox, TBevel ------------------------------------------------------------------

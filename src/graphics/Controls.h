@@ -178,7 +178,7 @@ class TImage : public TControl {
 enum class TAlignment { taLeftJustify, taRightJustify, taCenter };
 
 // A line of text; with AutoSize it takes the size of its text (right-aligned labels keep
-// their right edge). A doubled ampersand shows as one.
+// their right edge, centred ones their centre). A doubled ampersand shows as one.
 class TLabel : public TControl {
  public:
   TLabel();
@@ -192,6 +192,8 @@ class TLabel : public TControl {
   void SetBounds(int left, int top, int width, int height) override;
   void EndLoad() override;
   void Paint(TCanvas& canvas) override;
+  // The pen position at which the text starts, by the alignment, in label pixels.
+  int TextStart() const;
 
  protected:
   void FontChanged() override;

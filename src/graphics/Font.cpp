@@ -103,6 +103,18 @@ int TextWidth(const TFont& font, const std::string& text) {
   return width;
 }
 
+TRect TextInkBounds(const TFont& font, const std::string& text) {
+  const int baseline = TextAscent(font);
+  TRect ink;
+  int penX = 0;
+  for (int cp : Codepoints(text)) {
+    const stb::Glyph& g = CachedGlyph(font, cp);
+    ink = ink.Union(Bounds(penX + g.left, baseline + g.top, g.width, g.height));
+    penX += AdvancePixels(font, cp);
+  }
+  return ink;
+}
+
 namespace {
 
 // Ink of `coverage` over a pixel that may be the key colour or carry partial alpha.

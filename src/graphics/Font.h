@@ -6,11 +6,11 @@
 #include <string>
 
 #include "graphics/Colour.h"
+#include "graphics/Rect.h"
 
 namespace vm {
 
 class TBitmap;
-struct TRect;
 
 class TFont {
  public:
@@ -29,6 +29,10 @@ class TFont {
 int TextWidth(const TFont& font, const std::string& text);
 int TextHeight(const TFont& font);  // ascent + descent of the font, in pixels
 int TextAscent(const TFont& font);
+// The pixels that drawing the text at (0, 0) covers at all (its glyphs' coverage boxes),
+// relative to the cell's top-left; empty for blank text. Glyphs may reach a pixel or so
+// outside the cell of TextWidth by TextHeight, to the left or right.
+TRect TextInkBounds(const TFont& font, const std::string& text);
 // Draws text with its cell's top-left at (x, y), transparent background, clipped.
 void DrawText(TBitmap& dst, const TFont& font, int x, int y, const std::string& text,
               TColor colour, const TRect& clip);

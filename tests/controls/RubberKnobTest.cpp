@@ -226,6 +226,49 @@ TEST_F(KnobFixture, ValueAloneNeverRebuildsTheComposite) {
   EXPECT_TRUE(knob->CompositeValid());  // loading: no invalidation
 }
 
+double Luma(TColor c) { return 0.299 * GetR(c) + 0.587 * GetG(c) + 0.114 * GetB(c); }
+
+// A disabled knob's face turns pale; its position dot still stands out from it, on every
+// shade: luma of the dot's middle against the face painted there without the dot.
+TEST(KnobDot, ContrastsWithThePaleFaceOfADisabledKnob) {
+  constexpr double kClearContrast = 80;  // luma levels of 255
+  for (const TKnobShade shade : {TKnobShade::Normal, TKnobShade::Dark, TKnobShade::Light}) {
+    TForm form(104, 104);
+    form.Color = RGB(0, 140, 0);
+    auto holder = [&](TBitmap b) {
+      TImage* i = form.Make<TImage>();
+      i->SetVisible(false);
+      i->SetEnabled(false);
+      i->SetBounds(0, 0, b.Width(), b.Height());
+      i->SetPicture(b);
+      return i;
+    };
+    TImage* face = holder(artwork::KnobFace(shade, false));
+    TImage* paleFace = holder(artwork::KnobFace(shade, true));
+    TImage* dot = holder(artwork::KnobDot());
+    auto* knob = form.Make<TRubberKnob>();
+    knob->SetBounds(0, 0, 104, 104);
+    knob->SetMainImage(face);
+    knob->SetDisabledImage(paleFace);
+    knob->SetDotImage(dot);
+    knob->SetDiameter(52);
+    knob->SetDotRadius(12);
+    knob->SetLabels({});
+    knob->SetValue(0.3f);
+    knob->SetEnabled(false);
+    form.PaintInvalid();
+    const TBitmap withDot = form.BackBuffer();
+    const TImage* layer = knob->DotLayer();
+    knob->DotLayer()->Hide();
+    form.PaintInvalid();
+    double contrast = 0;
+    for (int y = layer->Top() + 2; y < layer->Top() + 4; ++y)
+      for (int x = layer->Left() + 2; x < layer->Left() + 4; ++x)
+        contrast += std::abs(Luma(withDot.Colour(x, y)) - Luma(form.BackBuffer().Colour(x, y))) / 4;
+    EXPECT_GT(contrast, kClearContrast) << "shade " << static_cast<int>(shade);
+  }
+}
+
 // The knob as the editor lays it out, on a green panel, written out for people to see.
 TEST(KnobSnapshot, EditorKnobOverPanel) {
   tRandom::SetState(12345);

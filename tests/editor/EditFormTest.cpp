@@ -307,6 +307,155 @@ TEST(EditFormLook, LogoClickStripsValuesInTheDrawnLookOnly) {
   }
 }
 
+// ---- where labels are drawn ----
+
+// The pixels that drawing `text` with its cell's top-left at (x, y) touches, found by
+// drawing it alone on a blank bitmap with room on every side.
+TRect DrawnInk(const TFont& font, const std::string& text, int x, int y) {
+  constexpr int kRoom = 16;
+  TBitmap scratch(TextWidth(font, text) + 2 * kRoom, TextHeight(font) + 2 * kRoom);
+  scratch.Fill(clBlack);
+  DrawText(scratch, font, kRoom, kRoom, text, clWhite, Bounds(0, 0, scratch.Width(), scratch.Height()));
+  TRect ink;
+  for (int py = 0; py < scratch.Height(); ++py)
+    for (int px = 0; px < scratch.Width(); ++px)
+      if (scratch.Colour(px, py) != clBlack) ink = ink.Union(Bounds(px, py, 1, 1));
+  return ink.Offset(x - kRoom, y - kRoom);
+}
+
+// The green panel under a control (the one holding its centre), less its one-pixel border.
+TRect PanelInterior(const tVoicemultiplyEditForm& form, const TControl* control) {
+  const TRect box = control->BoundsRect();
+  const int cx = (box.Left + box.Right) / 2, cy = (box.Top + box.Bottom) / 2;
+  for (TControl* c : form.Controls())
+    if (dynamic_cast<TPaintedPanel*>(c) != nullptr && c->BoundsRect().Contains(cx, cy))
+      return TRect{c->Left() + 1, c->Top() + 1, c->Left() + c->Width() - 1, c->Top() + c->Height() - 1};
+  return {};
+}
+
+bool Holds(const TRect& outer, const TRect& inner) { return outer.Intersect(inner) == inner; }
+
+// One drawn text: the control that draws it and its ink in that control's pixels.
+struct DrawnLabel {
+  const TControl* control;
+  std::string text;
+  TRect ink;
+};
+
+// Every caption of the drawn look (the face plate is made from it) and every knob's scale
+// labels, shadow and highlight included.
+std::vector<DrawnLabel> EveryDrawnLabel(const tVoicemultiplyEditForm& form) {
+  std::vector<DrawnLabel> drawn;
+  for (TControl* c : form.Controls()) {
+    if (auto* label = dynamic_cast<TLabel*>(c); label != nullptr && label->Visible()) {
+      const std::string text = label->DisplayText();
+      drawn.push_back({label, text, DrawnInk(label->Font(), text, label->TextStart(), 0)});
+    }
+    if (auto* knob = dynamic_cast<TRubberKnob*>(c))
+      for (const TRubberKnob::TLabelPlacement& p : knob->LabelPlacements()) {
+        const TRect ink = DrawnInk(p.Font, p.Text, p.X, p.Y);
+        TRect all = ink;
+        if (knob->DoShadow()) all = all.Union(ink.Offset(1, 1));
+        if (knob->DoHilight()) all = all.Union(ink.Offset(-1, -1));
+        drawn.push_back({knob, p.Text, all});
+      }
+  }
+  return drawn;
+}
+
+TEST(EditFormLabels, EveryLabelIsDrawnInsideItsControlAndItsPanel) {
+  tVoicemultiplyEditForm form(tFormLook::Drawn);
+  form.SetSplit(5);  // the whole text line
+  form.PaintInvalid();
+  const std::vector<DrawnLabel> drawn = EveryDrawnLabel(form);
+  ASSERT_GT(drawn.size(), 100u);
+  for (const DrawnLabel& label : drawn) {
+    const std::string what = label.control->Name + " \"" + label.text + "\"";
+    ASSERT_FALSE(label.ink.IsEmpty()) << what;
+    EXPECT_TRUE(Holds(Bounds(0, 0, label.control->Width(), label.control->Height()), label.ink))
+        << what << " runs past its control: ink x " << label.ink.Left << ".." << label.ink.Right << " y "
+        << label.ink.Top << ".." << label.ink.Bottom << " in " << label.control->Width() << " by "
+        << label.control->Height();
+    const TRect panel = PanelInterior(form, label.control);
+    const TRect onForm = label.ink.Offset(label.control->Left(), label.control->Top());
+    EXPECT_TRUE(Holds(panel, onForm)) << what << " runs past its panel: ink x " << onForm.Left << ".."
+                                      << onForm.Right << ", panel " << panel.Left << ".." << panel.Right;
+  }
+}
+
+// The ink a control adds to the painted form: the form painted with and without it.
+TRect InkOf(tVoicemultiplyEditForm& form, TControl* control) {
+  const TRect all = Bounds(0, 0, form.ClientWidth(), form.ClientHeight());
+  form.PaintRect(all);
+  const TBitmap with = form.BackBuffer();
+  control->Hide();
+  form.PaintRect(all);
+  control->Show();
+  TRect ink;
+  for (int y = 0; y < with.Height(); ++y)
+    for (int x = 0; x < with.Width(); ++x)
+      if (with.Pixel(x, y) != form.BackBuffer().Pixel(x, y)) ink = ink.Union(Bounds(x, y, 1, 1));
+  return ink;
+}
+
+TEST(EditFormLabels, CaptionsAreCentredUnderTheirKnobs) {
+  struct Case { const char* caption; std::vector<const char*> knobs; };
+  const Case cases[] = {
+      {"labClones", {"rkClones"}},
+      {"labTiming", {"rkTiming"}},
+      {"labSplit", {"rkSplit"}},
+      {"labUnshifted", {"rkUnisonFormants"}},
+      {"labBassClones", {"rkBassFormants", "rkBassLevel"}},
+      {"labUnisonClones", {"rkUnisonFormants", "rkUnisonLevel"}},
+      {"labAltoClones", {"rkAltoFormants", "rkAltoLevel"}},
+      {"labFocus", {"rkFocus"}},
+      {"labBalance", {"rkBalance"}},
+      {"labMix", {"rkMix"}},
+      {"labDryDelay", {"rkDryDelay"}},
+      {"labGain", {"rkGain"}},
+  };
+  tVoicemultiplyEditForm form(tFormLook::Drawn);
+  form.PaintInvalid();
+  for (const Case& c : cases) {
+    double knobCentre = 0;
+    for (const char* name : c.knobs) {
+      const TRubberKnob* knob = form.Find<TRubberKnob>(name);
+      knobCentre += (knob->Left() + knob->CentreX() + 0.5) / static_cast<double>(c.knobs.size());
+    }
+    const TRect ink = InkOf(form, form.FindControl(c.caption));
+    ASSERT_FALSE(ink.IsEmpty()) << c.caption;
+    EXPECT_NEAR((ink.Left + ink.Right) / 2.0, knobCentre, 1.0) << c.caption << " ink " << ink.Left << ".." << ink.Right;
+  }
+}
+
+// The text line's dividers keep their colour on the black screen: solid dots on whole
+// pixels, not glyph dots blended into the black.
+TEST_F(FormFixture, TextLineDividersAreSolidDotsOfTheirColour) {
+  form.SetSplit(5);
+  for (const char* name : {"labLCDDiv1", "labLCDDiv2"}) {
+    TControl* divider = form.FindControl(name);
+    const TRect all = Bounds(0, 0, form.ClientWidth(), form.ClientHeight());
+    form.PaintRect(all);
+    const TBitmap with = form.BackBuffer();
+    divider->Hide();
+    form.PaintRect(all);
+    divider->Show();
+    std::set<int> inkRows;
+    int inked = 0;
+    for (int y = 0; y < with.Height(); ++y)
+      for (int x = 0; x < with.Width(); ++x) {
+        if (with.Pixel(x, y) == form.BackBuffer().Pixel(x, y)) continue;
+        EXPECT_EQ(with.Colour(x, y), RGB(0, 191, 0)) << name << " at " << x << ", " << y;
+        inkRows.insert(y);
+        ++inked;
+      }
+    EXPECT_GE(inked, 4) << name;
+    // Two dots one above the other: the rows with ink are not one run.
+    ASSERT_FALSE(inkRows.empty()) << name;
+    EXPECT_GT(*inkRows.rbegin() - *inkRows.begin() + 1, static_cast<int>(inkRows.size())) << name;
+  }
+}
+
 // ---- display and drags ----
 
 TEST_F(FormFixture, DisplayIsCopiedOntoThePaintBoxAtOnce) {

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -26,6 +29,39 @@ constexpr int kEditorWidth = 828;
 constexpr int kEditorHeight = 423;
 constexpr int32_t kGainIndex = 20;
 constexpr int32_t kSectionIndex = 10;
+constexpr uintptr_t kBogusWindow = 0x7ffffff0;  // an id that names no window
+
+// The host's own X error handler, as a DAW installs it. It tells the errors of the
+// host's connections apart from any other connection's (the plug-in's own).
+struct HostErrors {
+  static inline std::array<std::atomic<Display*>, 4> hostConnections{};
+  static inline std::atomic<int> onHostConnections{0};
+  static inline std::atomic<int> elsewhere{0};
+  static inline std::atomic<int> lastCode{0};
+
+  static int Handler(Display* d, XErrorEvent* error) {
+    bool host = false;
+    for (const auto& c : hostConnections) host = host || c.load() == d;
+    ++(host ? onHostConnections : elsewhere);
+    lastCode = error->error_code;
+    return 0;
+  }
+  static void Install(Display* main) {
+    for (auto& c : hostConnections) c = nullptr;
+    hostConnections[0] = main;
+    onHostConnections = 0;
+    elsewhere = 0;
+    XSetErrorHandler(&Handler);
+  }
+  static void AddConnection(Display* d) {
+    for (auto& c : hostConnections) {
+      Display* none = nullptr;
+      if (c.compare_exchange_strong(none, d)) return;
+    }
+  }
+  // The handler installed now (installing this one again, which is what the test wants).
+  static XErrorHandler Current() { return XSetErrorHandler(&Handler); }
+};
 
 std::string PluginPath() {
   const char* path = std::getenv("VM_PLUGIN");
@@ -40,6 +76,7 @@ class X11Host : public ::testing::Test {
     ASSERT_NE(display, nullptr) << "no X display (the test runs under xvfb-run)";
     int eventBase, errorBase, major, minor;
     ASSERT_TRUE(XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor));
+    HostErrors::Install(display);
     host = std::make_unique<tPluginHost>(PluginPath());
     window = MakeTopLevel();
   }
@@ -50,19 +87,23 @@ class X11Host : public ::testing::Test {
       if (window) XDestroyWindow(display, window);
       XCloseDisplay(display);
     }
+    // Whatever the plug-in ran into on its own connection never reached the host.
+    EXPECT_EQ(HostErrors::elsewhere, 0) << "the host's error handler got a plug-in's X error";
+    XSetErrorHandler(nullptr);
   }
 
-  Window MakeTopLevel() {
-    const int screen = DefaultScreen(display);
-    Window w = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, kEditorWidth,
-                                   kEditorHeight, 0, BlackPixel(display, screen),
-                                   BlackPixel(display, screen));
-    XMapRaised(display, w);
-    XSync(display, False);
+  Window MakeTopLevel() { return MakeTopLevel(display); }
+  static Window MakeTopLevel(Display* connection) {
+    const int screen = DefaultScreen(connection);
+    Window w = XCreateSimpleWindow(connection, RootWindow(connection, screen), 0, 0, kEditorWidth,
+                                   kEditorHeight, 0, BlackPixel(connection, screen),
+                                   BlackPixel(connection, screen));
+    XMapRaised(connection, w);
+    XSync(connection, False);
     return w;
   }
 
-  void* Handle(Window w) const { return reinterpret_cast<void*>(static_cast<uintptr_t>(w)); }
+  static void* Handle(uintptr_t w) { return reinterpret_cast<void*>(w); }
 
   // The host's idle, as a DAW calls it, long enough for the server's events to arrive.
   void Idle(int rounds = 10) {
@@ -190,12 +231,19 @@ TEST_F(X11Host, SurvivesHostWindowDestroyedFirstAndEffectDestroyedWhileOpen) {
   XSync(display, False);
   Idle();
   host->Dispatch(effEditClose);
+  // Destroyed and closed before any idle: the editor's close and the next open still name
+  // the destroyed window.
+  window = MakeTopLevel();
+  ASSERT_EQ(host->Dispatch(effEditOpen, 0, 0, Handle(window)), 1);
+  XDestroyWindow(display, window);
+  XSync(display, False);
+  host->Dispatch(effEditClose);
   window = MakeTopLevel();
   EXPECT_EQ(host->Dispatch(effEditOpen, 0, 0, Handle(window)), 1);
   Idle();
   // A window id that names nothing.
   host->Dispatch(effEditClose);
-  EXPECT_EQ(host->Dispatch(effEditOpen, 0, 0, Handle(0x7ffffff0)), 0);
+  EXPECT_EQ(host->Dispatch(effEditOpen, 0, 0, Handle(kBogusWindow)), 0);
   EXPECT_EQ(host->Dispatch(effEditOpen, 0, 0, Handle(window)), 1);
   Idle();
   host.reset();  // the effect goes with its window open
@@ -214,6 +262,58 @@ TEST_F(X11Host, ManyOpenCloseCyclesAndInstances) {
     other.Dispatch(effEditIdle);
   }
   XSync(display, False);
+}
+
+// A host that drives two editors from two threads of its own, each thread with its own
+// connection and window, with its X error handler installed. Each round opens an editor
+// into a bogus window first (an X error inside the plug-in), then into the real one, idles
+// and closes. Afterwards the host's handler is still the one installed, none of the
+// plug-ins' errors reached it, and the host's own errors still do.
+TEST_F(X11Host, HostErrorHandlerStaysWithEditorsIdlingOnTwoThreads) {
+  constexpr int kRounds = 12;
+  constexpr int kIdlesPerRound = 25;
+  struct Side {
+    Display* connection = nullptr;
+    Window window = 0;
+    std::unique_ptr<tPluginHost> plugin;
+    int opened = 0;
+  };
+  std::array<Side, 2> sides;
+  for (Side& side : sides) {
+    side.connection = XOpenDisplay(nullptr);
+    ASSERT_NE(side.connection, nullptr);
+    HostErrors::AddConnection(side.connection);
+    side.window = MakeTopLevel(side.connection);
+    side.plugin = std::make_unique<tPluginHost>(PluginPath());
+  }
+  auto run = [](Side& side) {
+    for (int round = 0; round < kRounds; ++round) {
+      side.plugin->Dispatch(effEditOpen, 0, 0, Handle(kBogusWindow));
+      side.opened += static_cast<int>(side.plugin->Dispatch(effEditOpen, 0, 0, Handle(side.window)));
+      for (int idle = 0; idle < kIdlesPerRound; ++idle) side.plugin->Dispatch(effEditIdle);
+      side.plugin->Dispatch(effEditClose);
+    }
+  };
+  std::thread first(run, std::ref(sides[0]));
+  std::thread second(run, std::ref(sides[1]));
+  first.join();
+  second.join();
+  for (const Side& side : sides) EXPECT_EQ(side.opened, kRounds);
+
+  EXPECT_EQ(HostErrors::elsewhere, 0);
+  EXPECT_EQ(HostErrors::onHostConnections, 0);
+  // The host's own mistake, on its own connection, goes to the host's handler.
+  XMapWindow(display, static_cast<Window>(kBogusWindow));
+  XSync(display, False);
+  EXPECT_EQ(HostErrors::onHostConnections, 1) << "the host's error went elsewhere";
+  EXPECT_EQ(HostErrors::lastCode, BadWindow);
+  EXPECT_EQ(HostErrors::Current(), &HostErrors::Handler) << "the host's error handler was replaced";
+
+  for (Side& side : sides) {
+    side.plugin.reset();
+    XDestroyWindow(side.connection, side.window);
+    XCloseDisplay(side.connection);
+  }
 }
 
 }  // namespace
