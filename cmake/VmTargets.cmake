@@ -65,14 +65,36 @@ function(vm_folder_tests name)
   set_tests_properties(${name} PROPERTIES ENVIRONMENT "VM_SNAPSHOT_DIR=${CMAKE_BINARY_DIR}/snapshots")
 endfunction()
 
-# vm_wine_test(NAME...): the tests that run Windows programs under wine share one wine
-# prefix inside the build tree and never run at the same time. Wine starts one server
-# and one desktop process per prefix, inheriting the first program's environment: a
-# headless test starting them while a windowed test starts under its own virtual X
-# server leaves the windowed one without a display, and its windows are never made.
+# Runs a Windows program under wine and makes sure it ends (tests/windows/run_wine.sh).
+set(VM_WINE_RUN ${PROJECT_SOURCE_DIR}/tests/windows/run_wine.sh)
+
+# vm_wine_test(TEST... [TIMEOUT SECONDS]): the tests that run Windows programs under wine
+# share one wine prefix inside the build tree and never run at the same time. Wine starts
+# one server and one desktop process per prefix, inheriting the first program's
+# environment: a headless test starting them while a windowed test starts under its own
+# virtual X server leaves the windowed one without a display, and its windows are never
+# made. The prefix is made once, with wine's crash dialog off (it would wait for a person
+# and turn a crash into a hang), by a fixture every wine test requires. Each test has a
+# timeout of its own (120 s unless given), well below CTest's default. Wine's report of an
+# unhandled exception fails a test whatever the exit status: once the crash handler has
+# printed its backtrace the program is ended, by a race, with the fault's status or 0.
 function(vm_wine_test)
-  foreach(test ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  get_property(prefix_made GLOBAL PROPERTY VM_WINE_PREFIX_FIXTURE)
+  if(NOT prefix_made)
+    set_property(GLOBAL PROPERTY VM_WINE_PREFIX_FIXTURE ON)
+    add_test(NAME wine_prefix_setup COMMAND bash ${PROJECT_SOURCE_DIR}/tests/windows/wine_prefix.sh)
+    set_tests_properties(wine_prefix_setup PROPERTIES
+      FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine TIMEOUT 240
+      ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix")
+  endif()
+  foreach(test ${ARG_UNPARSED_ARGUMENTS})
     set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix")
-    set_property(TEST ${test} PROPERTY RESOURCE_LOCK wine)
+    set_tests_properties(${test} PROPERTIES
+      RESOURCE_LOCK wine FIXTURES_REQUIRED wine_prefix TIMEOUT ${ARG_TIMEOUT}
+      FAIL_REGULAR_EXPRESSION "Unhandled exception|wine: Unhandled")
   endforeach()
 endfunction()

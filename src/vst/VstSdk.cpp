@@ -18,6 +18,16 @@ TAudioEffect* EffectOf(AEffect* record) {
   return record ? static_cast<TAudioEffect*>(record->object) : nullptr;
 }
 
+// effClose's end. The editor goes before the effect: until its window is gone, a
+// gesture ending there (on the window's own thread, whichever thread closes) still
+// writes into the effect, whose destructor frees the engine before the base's.
+void DestroyEffect(TAudioEffect* effect) {
+  TEffEditor* editor = effect->getEditor();
+  effect->setEditor(nullptr);
+  delete editor;
+  delete effect;
+}
+
 // The plain functions the host calls. No exception may cross into the host: each one
 // catches everything and answers as if the call did nothing.
 intptr_t staticDispatcher(AEffect* record, int32_t opcode, int32_t index, intptr_t value,
@@ -27,14 +37,14 @@ intptr_t staticDispatcher(AEffect* record, int32_t opcode, int32_t index, intptr
   try {
     const intptr_t result = effect->dispatcher(opcode, index, value, ptr, opt);
     if (opcode == effClose) {
-      delete effect;
+      DestroyEffect(effect);
       return 1;
     }
     return result;
   } catch (...) {
     if (opcode == effClose) {
       try {
-        delete effect;
+        DestroyEffect(effect);
       } catch (...) {
       }
       return 1;

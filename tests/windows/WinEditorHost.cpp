@@ -13,6 +13,7 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <xmmintrin.h>
 
 using namespace vm;
 
@@ -57,6 +58,29 @@ HWND MakeTopLevel() {
                               nullptr, description.hInstance, nullptr);
   ShowWindow(window, SW_SHOW);
   return window;
+}
+
+// Sends a message with every floating-point exception unmasked on this thread, as a host
+// may leave them, and restores the host's control word afterwards. A window procedure that
+// computes without masking them first traps (the inexact result alone is raised by
+// almost every operation).
+LRESULT SendUnmasked(HWND target, UINT message, WPARAM wParam, LPARAM lParam) {
+  constexpr unsigned kExceptionMasks = 0x1F80u;  // MXCSR bits 7..12
+  const unsigned host = _mm_getcsr();
+  _mm_setcsr(host & ~kExceptionMasks);
+  const LRESULT result = SendMessageW(target, message, wParam, lParam);
+  _mm_setcsr(host);
+  return result;
+}
+
+// A drag over a knob and a full repaint, each message sent with the exceptions unmasked.
+void DragAndPaintUnmasked(HWND editor, int cx, int cy) {
+  SendUnmasked(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(cx, cy - 30));
+  SendUnmasked(editor, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(cx - 21, cy - 21));
+  SendUnmasked(editor, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(cx - 30, cy));
+  SendUnmasked(editor, WM_LBUTTONUP, 0, MAKELPARAM(cx - 30, cy));
+  InvalidateRect(editor, nullptr, FALSE);
+  SendUnmasked(editor, WM_PAINT, 0, 0);
 }
 
 void Click(HWND target, UINT down, UINT up, int x, int y) {
@@ -119,6 +143,9 @@ int main(int argc, char** argv) {
     RECT client;
     GetClientRect(editor, &client);
     Check(client.right == kWidth && client.bottom == kHeight, "child size");
+    POINT inside{kWidth / 2, kHeight / 2};
+    ClientToScreen(editor, &inside);
+    Check(WindowFromPoint(inside) == editor, "the mouse goes through the editor window");
 
     const int cx = 704 + 52, cy = 295 + 52;  // rkGain's centre
     const float before = effect->getParameter(effect, 20);
@@ -131,6 +158,10 @@ int main(int argc, char** argv) {
 
     Click(editor, WM_LBUTTONDOWN, WM_LBUTTONUP, 249 + 20, 325 + 24);  // rbSectionC
     Check(effect->getParameter(effect, 10) == 0.5f, "Section C not selected");
+
+    const float mixBefore = effect->getParameter(effect, 13);
+    DragAndPaintUnmasked(editor, 516 + 52, 295 + 52);  // rkMix's centre
+    Check(effect->getParameter(effect, 13) != mixBefore, "Mix unchanged by the unmasked drag");
 
     PumpMessages(effect);
     InvalidateRect(editor, nullptr, FALSE);
