@@ -72,11 +72,15 @@ tVoicemultiplyEditor::tVoicemultiplyEditor(tVoicemultiply& effect, const tPlatfo
 tVoicemultiplyEditor::~tVoicemultiplyEditor() {
   SetFloatControl();
   destroying.store(true, std::memory_order_release);
-  std::lock_guard<std::recursive_mutex> serialised(lock);
-  // The window's last messages may still reach the form; from the form nothing reaches
-  // the editor any more. The window goes first: it shows the form and feeds it input.
-  if (form) form->Editor = nullptr;
+  // A call already inside finishes first; one that was waiting for the lock finds
+  // `destroying` set once it holds it and returns at once.
+  { std::lock_guard<std::recursive_mutex> serialised(lock); }
+  // The window goes first (it shows the form and feeds it input), and outside the lock: a
+  // destruction on a thread that does not own the native window waits for the window's
+  // message in progress, whose handler may be waiting for this lock. Until the window is
+  // gone its handlers may still reach this editor, which then refuses every call.
   window.reset();
+  if (form) form->Editor = nullptr;
   form.reset();
 }
 
@@ -98,7 +102,7 @@ int32_t tVoicemultiplyEditor::getRect(ERect** out) {
   SetFloatControl();
   if (destroying.load(std::memory_order_acquire)) return 0;
   std::lock_guard<std::recursive_mutex> serialised(lock);
-  if (!out) return 0;
+  if (!out || destroying.load(std::memory_order_acquire)) return 0;
   if (!form) CreateForm();
   rect.top = 0;
   rect.left = 0;
@@ -112,6 +116,7 @@ int32_t tVoicemultiplyEditor::open(void* parentWindow) {
   SetFloatControl();
   if (destroying.load(std::memory_order_acquire)) return 0;
   std::lock_guard<std::recursive_mutex> serialised(lock);
+  if (destroying.load(std::memory_order_acquire)) return 0;
   if (!parentWindow || transition != tTransition::None) return 0;
   if (isOpen && !OnGuiThread()) return 0;  // open on the GUI thread: that thread keeps it
   tTransitionScope opening(*this, tTransition::Opening);
@@ -138,6 +143,7 @@ void tVoicemultiplyEditor::close() {
   SetFloatControl();
   if (destroying.load(std::memory_order_acquire)) return;
   std::lock_guard<std::recursive_mutex> serialised(lock);
+  if (destroying.load(std::memory_order_acquire)) return;
   if (transition == tTransition::Opening) {
     closeRequested = true;
     return;
@@ -159,7 +165,7 @@ void tVoicemultiplyEditor::idle() {
   TEffEditor::idle();
   if (!OnGuiThread()) return;
   std::lock_guard<std::recursive_mutex> serialised(lock);
-  if (transition != tTransition::None) return;
+  if (destroying.load(std::memory_order_acquire) || transition != tTransition::None) return;
   ApplyPending();
   if (window) window->Pump();
 }
@@ -222,7 +228,7 @@ void tVoicemultiplyEditor::ParameterChanged(int32_t index) {
     return;
   }
   std::lock_guard<std::recursive_mutex> serialised(lock);
-  if (!form) return;
+  if (!form || destroying.load(std::memory_order_acquire)) return;
   if (updating || transition != tTransition::None) {
     pending.Mark(index);  // reported from inside the editor's own work: after it
     return;
@@ -241,7 +247,7 @@ void tVoicemultiplyEditor::update() {
   SetFloatControl();
   if (destroying.load(std::memory_order_acquire)) return;
   std::lock_guard<std::recursive_mutex> serialised(lock);
-  if (updating || !form) return;
+  if (updating || !form || destroying.load(std::memory_order_acquire)) return;
   const uint32_t hostKept = WriteFormToEffect();
   for (int32_t index = 0; index < kParameterCount; ++index)
     if (hostKept & (1u << index)) pending.Mark(index);  // shown at the next idle
