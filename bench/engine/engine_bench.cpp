@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 
 namespace vm {
 namespace {

@@ -189,7 +189,7 @@ void tVoicemultiplyEditor::update() {
   e.SetSetting(kDryDelay, static_cast<float>(f.DryDelay));
   e.SetSetting(kGain, static_cast<float>(f.Gain));
   const int32_t count = static_cast<int32_t>(nearest(static_cast<double>(f.Clones) * kCloneSteps)) + 1;
-  ensemble.Reconfigure(std::clamp(count, 1, kMaxClones));
+  e.SetSetting(kClones, static_cast<float>(std::clamp(count, 1, kMaxClones)));
 }
 
 }  // namespace vm

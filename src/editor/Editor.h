@@ -18,7 +18,7 @@
 #include "editor/EditForm.h"
 #include "editor/NativeWindow.h"
 #include "editor/PendingParameters.h"
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 #include "vst/VstSdk.h"
 #include "vst/VstTypes.h"
 
