@@ -7,6 +7,11 @@
 #include "analysis/Filters.h"
 #include "analysis/Numeric.h"
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define VM_ENSEMBLE_SSE2 1
+#endif
+
 namespace vm {
 
 namespace {
@@ -229,6 +234,7 @@ void tEnsemble::ConfigureVoices(bool whileSounding) {
   vibRateLogMax = static_cast<float>(std::log10(narrowRates ? 8.0 : 12.0));
   setup.vibRateLogMin = vibRateLogMin;
   setup.vibRateLogMax = vibRateLogMax;
+  setup.vibRateBase = VibratoRateBase(vibRateLogMin, vibRateLogMax, Clamped(s.VibRate));
   setup.Timing = Clamped(s.Timing);
   setup.VibDepth = Clamped(s.VibDepth);
   setup.VibRate = Clamped(s.VibRate);
@@ -650,27 +656,91 @@ void tEnsemble::RenderVoices(const tSectionRings& rings, int32_t firstPos, int32
 
 // The previous voices over one chunk of their fade: each reads its ring at its own delay
 // plus the offsets its walk would have read, with fixed gains; nothing is drawn.
+namespace {
+
+// The samples a fading voice reads from its ring: at its delay plus its vibrato offset,
+// interpolated between the two neighbouring ring samples.
+struct tFadingRead {
+  const float* ring;
+  const float* offsets;  // the voice's offsets from this chunk's first sample on
+  int32_t readBase;      // ring position of the chunk's first sample plus the delay
+  int32_t mask;
+  float Sample(int32_t i) const {
+    const float off = offsets[i];
+    const int32_t ip = nearestInRange(off - 0.5f);
+    const int32_t r0 = (readBase - i + ip) & mask;
+    const int32_t r1 = (r0 + 1) & mask;
+    return ring[r0] + (off - static_cast<float>(ip)) * (ring[r1] - ring[r0]);
+  }
+#if VM_ENSEMBLE_SSE2
+  // Samples i..i+3: offsets, read positions and interpolation in vector lanes; each
+  // sample's two neighbouring ring samples in one load, unless one of them wraps.
+  __m128 Samples(int32_t i) const {
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128i maskVector = _mm_set1_epi32(mask);
+    const __m128 off = _mm_loadu_ps(offsets + i);
+    const __m128i ip = _mm_cvtps_epi32(_mm_sub_ps(off, half));  // to nearest, as one voice
+    const __m128 frac = _mm_sub_ps(off, _mm_cvtepi32_ps(ip));
+    const __m128i base = _mm_sub_epi32(_mm_set1_epi32(readBase - i), _mm_set_epi32(3, 2, 1, 0));
+    const __m128i first = _mm_and_si128(_mm_add_epi32(base, ip), maskVector);
+    alignas(16) int32_t r0[4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(r0), first);
+    __m128 a, b;
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(first, maskVector)) == 0) {
+      auto pair = [&](int lane) { return reinterpret_cast<const __m64*>(ring + r0[lane]); };
+      const __m128 pairs01 = _mm_loadh_pi(_mm_loadl_pi(half, pair(0)), pair(1));
+      const __m128 pairs23 = _mm_loadh_pi(_mm_loadl_pi(half, pair(2)), pair(3));
+      a = _mm_shuffle_ps(pairs01, pairs23, _MM_SHUFFLE(2, 0, 2, 0));
+      b = _mm_shuffle_ps(pairs01, pairs23, _MM_SHUFFLE(3, 1, 3, 1));
+    } else {
+      a = _mm_setr_ps(ring[r0[0]], ring[r0[1]], ring[r0[2]], ring[r0[3]]);
+      b = _mm_setr_ps(ring[(r0[0] + 1) & mask], ring[(r0[1] + 1) & mask],
+                      ring[(r0[2] + 1) & mask], ring[(r0[3] + 1) & mask]);
+    }
+    return _mm_add_ps(a, _mm_mul_ps(frac, _mm_sub_ps(b, a)));
+  }
+#endif
+};
+
+}  // namespace
+
+// The previous voices over one chunk of their fade: each reads its ring at its own delay
+// plus the offsets its walk would have read, with fixed gains; nothing is drawn. Two
+// voices at a time, so the sums are read and written once per pair.
 void tEnsemble::RenderFadingVoices(const tSectionRings& rings, int32_t firstPos,
                                    int32_t length) {
   float* sumA = fadingSumA.get();
   float* sumB = fadingSumB.get();
   std::fill(sumA, sumA + length, 0.0f);
   std::fill(sumB, sumB + length, 0.0f);
-  const int32_t mask = rings.mask;
-  for (int32_t k = 0; k < fadingCount; ++k) {
+  auto readOf = [&](int32_t k) {
     const tFadingVoice& voice = fadingVoices[k];
-    const float* offsets =
-        fadingOffsets.get() + static_cast<size_t>(k) * fade.Length() + voiceFadeAt;
-    const float* ring = rings.Ring(voice.source);
-    const int32_t readBase = firstPos + voice.delay;
-    for (int32_t i = 0; i < length; ++i) {
-      const float off = offsets[i];
-      const int32_t ip = nearestInRange(off - 0.5f);
-      const int32_t r0 = (readBase - i + ip) & mask;
-      const int32_t r1 = (r0 + 1) & mask;
-      const float s = ring[r0] + (off - static_cast<float>(ip)) * (ring[r1] - ring[r0]);
-      sumA[i] += s * voice.gainA;
-      sumB[i] += s * voice.gainB;
+    return tFadingRead{rings.Ring(voice.source),
+                       fadingOffsets.get() + static_cast<size_t>(k) * fade.Length() + voiceFadeAt,
+                       firstPos + voice.delay, rings.mask};
+  };
+  for (int32_t k = 0; k < fadingCount; k += 2) {
+    const bool two = k + 1 < fadingCount;
+    const tFadingRead first = readOf(k), second = readOf(two ? k + 1 : k);
+    const float firstA = fadingVoices[k].gainA, firstB = fadingVoices[k].gainB;
+    const float secondA = two ? fadingVoices[k + 1].gainA : 0.0f;
+    const float secondB = two ? fadingVoices[k + 1].gainB : 0.0f;
+    int32_t i = 0;
+#if VM_ENSEMBLE_SSE2
+    const __m128 gainA1 = _mm_set1_ps(firstA), gainB1 = _mm_set1_ps(firstB);
+    const __m128 gainA2 = _mm_set1_ps(secondA), gainB2 = _mm_set1_ps(secondB);
+    for (; i + 4 <= length; i += 4) {
+      const __m128 s1 = first.Samples(i), s2 = second.Samples(i);
+      const __m128 a = _mm_add_ps(_mm_mul_ps(s1, gainA1), _mm_mul_ps(s2, gainA2));
+      const __m128 b = _mm_add_ps(_mm_mul_ps(s1, gainB1), _mm_mul_ps(s2, gainB2));
+      _mm_storeu_ps(sumA + i, _mm_add_ps(_mm_loadu_ps(sumA + i), a));
+      _mm_storeu_ps(sumB + i, _mm_add_ps(_mm_loadu_ps(sumB + i), b));
+    }
+#endif
+    for (; i < length; ++i) {
+      const float s1 = first.Sample(i), s2 = second.Sample(i);
+      sumA[i] += s1 * firstA + s2 * secondA;
+      sumB[i] += s1 * firstB + s2 * secondB;
     }
   }
 }
@@ -709,16 +779,20 @@ void tEnsemble::MixChunkMoving(float* outA, float* outB, int32_t length, int32_t
   const float* oldB = fadingSumB.get();
   const int32_t tap = std::clamp(dryDelaySamples, 0, ringMask);
   const int32_t oldTap = std::clamp(dryDelayFrom, 0, ringMask);
+  const int32_t fadeLength = fade.Length();
+  // Samples of this chunk inside each crossfade (both may end within it).
+  const int32_t voiceFadeSamples = voiceFadeAt >= 0 ? std::min(length, fadeLength - voiceFadeAt) : 0;
+  const int32_t dryFadeSamples = dryFadeAt >= 0 ? std::min(length, fadeLength - dryFadeAt) : 0;
   for (int32_t i = 0; i < length; ++i) {
     const int32_t samplePos = (firstPos - i) & ringMask;
     float voicesA = sumA[i], voicesB = sumB[i];
-    if (voiceFadeAt >= 0) {
+    if (i < voiceFadeSamples) {
       const float w = fade.Weight(voiceFadeAt + i + 1);
       voicesA = oldA[i] + w * (voicesA - oldA[i]);
       voicesB = oldB[i] + w * (voicesB - oldB[i]);
     }
     float d = dryRing[(samplePos + tap) & ringMask];
-    if (dryFadeAt >= 0) {
+    if (i < dryFadeSamples) {
       const float old = dryRing[(samplePos + oldTap) & ringMask];
       d = old + fade.Weight(dryFadeAt + i + 1) * (d - old);
     }
@@ -743,16 +817,18 @@ void tEnsemble::RenderBlock(const float* in, float* outA, float* outB, int32_t c
   int32_t pos = writePos;
   for (int32_t start = 0; start < count;) {
     if (changesWaiting) ApplyWaitingChanges();
-    // A chunk ends where a fade ends, so that a waiting change starts right after it.
+    // A chunk with a change waiting ends where a fade ends, so that the change starts
+    // right after it; otherwise a fade may end inside a chunk.
     int32_t length = std::min(chunkLimit, count - start);
-    if (voiceFadeAt >= 0) length = std::min(length, fadeLength - voiceFadeAt);
-    if (dryFadeAt >= 0) length = std::min(length, fadeLength - dryFadeAt);
+    if (changesWaiting && voiceFadeAt >= 0) length = std::min(length, fadeLength - voiceFadeAt);
+    if (changesWaiting && dryFadeAt >= 0) length = std::min(length, fadeLength - dryFadeAt);
     const int32_t firstPos = (pos - 1) & ringMask;
     // Inputs of the chunk are all read before its outputs are written: the host may pass
     // one buffer as input and first output.
     WriteChunkRings(in + start, length, firstPos);
     RenderVoices(rings, firstPos, length);
-    if (voiceFadeAt >= 0) RenderFadingVoices(rings, firstPos, length);
+    if (voiceFadeAt >= 0)
+      RenderFadingVoices(rings, firstPos, std::min(length, fadeLength - voiceFadeAt));
     const bool moving = voiceFadeAt >= 0 || dryFadeAt >= 0 || wet.Moving() || dry.Moving() ||
                         dryA.Moving() || dryB.Moving();
     if (moving)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <type_traits>
 
@@ -15,6 +16,10 @@ constexpr double kRampSecondsMin = 0.1;
 constexpr float kRiseShare = 0.35f;          // level rises by 0.35 * DynDepth at the top
 constexpr float kDipShare = 0.99f;           // and falls by 0.99 * DynDepth at the bottom
 }  // namespace
+
+double VibratoRateBase(float logMin, float logMax, float vibRate) {
+  return std::pow(10.0, logMin + (logMax - logMin) * double(vibRate));
+}
 
 tSingleClone::tSingleClone(float sampleRateHz) : sampleRate(sampleRateHz) {
   table.Allocate(TableEntriesFor(sampleRateHz));
@@ -40,9 +45,12 @@ void tSingleClone::SetSampleRate(float rateHz) {
 
 void tSingleClone::Configure(bool resetDynamics, bool turnAtNewHalf) {
   SetFloatControl();
-  vibRateHz = static_cast<float>(
-      std::pow(10.0, vibRateLogMin + (vibRateLogMax - vibRateLogMin) * double(vibRate)) *
-      speed);
+  const float key[3] = {vibRateLogMin, vibRateLogMax, vibRate};
+  if (std::memcmp(key, rateBaseKey, sizeof key) != 0) {
+    rateBase = VibratoRateBase(vibRateLogMin, vibRateLogMax, vibRate);
+    std::memcpy(rateBaseKey, key, sizeof key);
+  }
+  vibRateHz = static_cast<float>(rateBase * speed);
   const int32_t period = nearest(double(sampleRate) / vibRateHz);
   const int32_t depth = nearest(period * double(vibDepth) * kVibSwingPerDepth);
   // The table holds the slowest vibrato of the rate; the limit only guards odd speeds.
@@ -133,6 +141,12 @@ void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
 
   vibRateLogMin = setup.vibRateLogMin;
   vibRateLogMax = setup.vibRateLogMax;
+  if (setup.vibRateBase > 0.0) {  // worked out once for all voices
+    rateBaseKey[0] = vibRateLogMin;
+    rateBaseKey[1] = vibRateLogMax;
+    rateBaseKey[2] = vibRate;
+    rateBase = setup.vibRateBase;
+  }
   Configure(setup.dynChanged, setup.turnAtNewHalf);
 }
 
@@ -160,7 +174,7 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
   // A borrowed table changes only at a bottom turn, which is a draw and ends the run. In
   // to - from samples the walk reaches at most that far either way.
   const tVibratoTable& lenderTable = (kBorrowing ? voices[walkSource] : *this).table;
-  lenderTable.Prepare(walkPos - (to - from), walkPos + (to - from));
+  PrepareWalk(lenderTable, walkPos, walkStep, walkLen, to - from);
   const float* offsets = lenderTable.Entries();
   const int32_t lastEntry = lenderTable.Capacity() - 1;
 
@@ -262,29 +276,70 @@ int32_t tSingleClone::RunAhead(int32_t self, const tSectionRings& rings, int32_t
   });
 }
 
+// The walk moves one entry per step and turns at len and at 0 (after which, on its own
+// table, at vibTurn): between two turns it reads a run of consecutive entries. Only what
+// those runs cover is filled; a walk that would turn more than twice (a tiny table at a
+// low rate) gets the whole table.
+void tSingleClone::PrepareWalk(const tVibratoTable& offsets, int32_t pos, int32_t step,
+                               int32_t len, int32_t steps) const {
+  int32_t lo, hi;
+  if (step > 0) {
+    const int32_t over = pos + steps - len;  // steps after the top turn
+    hi = std::min(len, pos + steps);
+    lo = over > 0 ? std::min(pos + 1, len - over) : pos + 1;
+  } else {
+    const int32_t over = steps - pos;  // steps after the bottom turn
+    lo = std::max(pos - steps, 0);
+    hi = over > 0 ? std::max(pos - 1, over) : pos - 1;
+  }
+  if (lo < 0 || hi > std::max(len, vibTurn)) {
+    lo = 0;
+    hi = offsets.Capacity() - 1;
+  }
+  offsets.Prepare(lo, hi);
+}
+
 // The walk as ReadRing would move it, except that a borrowing voice keeps its lender and
 // depth factor at the bottom turn instead of drawing new ones.
 void tSingleClone::FadeOutOffsets(const tVoiceArray& voices, float* offsets,
                                   int32_t count) const {
   const bool borrowing = vibRandom;
   const tVibratoTable& lenderTable = (borrowing ? voices[vibSource] : *this).table;
-  lenderTable.Prepare(vibPos - count, vibPos + count);
+  PrepareWalk(lenderTable, vibPos, vibStep, vibLen, count);
   const float* entries = lenderTable.Entries();
   const int32_t lastEntry = lenderTable.Capacity() - 1;
+  // Without borrowing the factor is 1 and leaves every entry as it is.
   const float scale = borrowing ? vibScale : 1.0f;
+  auto offset = [&](int32_t pos) { return scale * entries[pos <= lastEntry ? pos : lastEntry]; };
+  // Between two turns the walk reads a run of consecutive entries, up or down the table.
   int32_t step = vibStep, pos = vibPos, len = vibLen;
-  for (int32_t n = 0; n < count; ++n) {
-    pos += step;
-    if (pos <= 0) {
-      step = -step;
-      pos = 0;
-      if (!borrowing) len = vibTurn;
-    } else if (pos >= len) {
-      step = -step;
+  for (int32_t n = 0; n < count;) {
+    if (step > 0 && pos + 1 >= len) {  // the top turn
       pos = len;
+      step = -1;
+      offsets[n++] = offset(pos);
+    } else if (step < 0 && pos - 1 <= 0) {  // the bottom turn
+      pos = 0;
+      step = 1;
+      if (!borrowing) len = vibTurn;
+      offsets[n++] = offset(pos);
+    } else if (step > 0) {
+      const int32_t run = std::min(count - n, std::min(len, lastEntry + 1) - 1 - pos);
+      if (run <= 0) {  // a turning point past the table: read its last entry
+        offsets[n++] = offset(++pos);
+        continue;
+      }
+      const float* up = entries + pos + 1;  // inside the table: run stops below its end
+      for (int32_t r = 0; r < run; ++r) offsets[n + r] = scale * up[r];
+      n += run;
+      pos += run;
+    } else {
+      const int32_t run = std::min(count - n, pos - 1);
+      const float* down = entries + pos - 1;  // pos - 1 and below, down to 1
+      for (int32_t r = 0; r < run; ++r) offsets[n + r] = scale * down[-r];
+      n += run;
+      pos -= run;
     }
-    const float entry = entries[pos <= lastEntry ? pos : lastEntry];
-    offsets[n] = borrowing ? scale * entry : entry;
   }
 }
 

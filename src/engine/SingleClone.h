@@ -48,11 +48,17 @@ struct tVoiceSetup {
   bool turnAtNewHalf;
   float vibRateLogMin;   // log10 of the lowest vibrato rate in Hz
   float vibRateLogMax;   // log10 of the highest
+  double vibRateBase;    // VibratoRateBase of these and VibRate (the same for every voice);
+                         // 0: each voice works it out
   // The settings, already limited to their ranges.
   float Timing, VibDepth, VibRate, DynDepth, DynRate, Focus;
   bool VibRandom, DynRandom;
   int32_t Split;
 };
+
+// The vibrato rate in Hz before a voice's speed factor: 10^(logMin + (logMax - logMin) x
+// vibRate), the range's logarithms and the VibRate setting as the voices hold them.
+double VibratoRateBase(float logMin, float logMax, float vibRate);
 
 class tSingleClone {
  public:
@@ -112,6 +118,11 @@ class tSingleClone {
   float Timing() const { return timing; }
   float VibDepthScaled() const { return vibDepth; }
   int32_t VibPos() const { return vibPos; }
+  int32_t VibStep() const { return vibStep; }
+  int32_t VibLen() const { return vibLen; }
+  int32_t VibSource() const { return vibSource; }
+  float VibScale() const { return vibScale; }
+  bool VibRandom() const { return vibRandom; }
   int32_t DynPos() const { return dynPos; }
   int32_t DynLen() const { return dynLen; }
   float DynRise() const { return dynRise; }
@@ -126,6 +137,9 @@ class tSingleClone {
   float ReadRing(int32_t self, const tSectionRings& rings, int32_t writePos,
                  const tVoiceArray& voices);
   float LevelStep(float dynDepth, const tVoiceArray& voices);
+  // Fills the entries of `offsets` a walk from (pos, step, len) can read in `steps` steps.
+  void PrepareWalk(const tVibratoTable& offsets, int32_t pos, int32_t step, int32_t len,
+                   int32_t steps) const;
   void SetRampLength(int32_t samples) {
     dynLen = samples;
     dynLenInverse = samples > 0 ? 1.0f / static_cast<float>(samples) : 0.0f;
@@ -161,6 +175,9 @@ class tSingleClone {
   float vibRate = 0.5f;           // VibRate setting 0..1
   float vibDepth = 0.5f;          // VibDepth scaled for this voice
   tVibratoTable table;            // offsets in samples, read by this voice and borrowers
+  // VibratoRateBase for (vibRateLogMin, vibRateLogMax, vibRate) = rateBaseKey, when given.
+  float rateBaseKey[3] = {-1.0f, -1.0f, -1.0f};
+  double rateBase = 0.0;
   float vibScale = 0.0f;          // random depth factor of the walk in progress
   int32_t vibSource = 0;          // voice whose table the walk in progress reads
   int32_t vibLen = 0;             // turning point of the walk in progress

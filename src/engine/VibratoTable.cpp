@@ -24,7 +24,9 @@ constexpr int kChains = 4;             // interleaved rotation chains
 // that the fallback below is decided on a safe margin.
 double CosineErrorBound(int32_t steps) { return 1.6e-15 * steps + 8e-15; }
 
-// Relative bound on the roundings of (0.5 - c / 2) x depth + 1e-23 taken in two orders.
+// Bound on the difference, relative to the largest value (depth), between the library
+// formula's roundings of (0.5 - c / 2) x depth + 1e-23 and those of the shorter
+// depth / 2 - c x depth / 2 used here (a few units in the last place, and 1e-23).
 constexpr double kRoundingBound = 1e-15;
 
 }  // namespace
@@ -63,9 +65,9 @@ void RaisedCosine(float* out, int32_t first, int32_t last, const tRaisedCosineSh
     im[r] = c0 * shape.stepSin[r] + s0 * shape.stepCos[r];
   }
   const double stepRe = shape.stepCos[kChains], stepIm = shape.stepSin[kChains];
-  const double cosineMargin = CosineErrorBound(count / kChains + 1) / 2.0 * d;
+  const double margin = CosineErrorBound(count / kChains + 1) / 2.0 * d + kRoundingBound * (d + 1.0);
+  const double halfDepth = 0.5 * d;
   auto fixUp = [&](int32_t i, double v) {
-    const double margin = cosineMargin + kRoundingBound * std::fabs(v);
     const float low = static_cast<float>(v - margin), high = static_cast<float>(v + margin);
     out[i] = low == high ? low : RaisedCosineEntry(first + i, shape.depth, shape.half);
   };
@@ -75,16 +77,13 @@ void RaisedCosine(float* out, int32_t first, int32_t last, const tRaisedCosineSh
   __m128d cLo = _mm_loadu_pd(re), cHi = _mm_loadu_pd(re + 2);
   __m128d sLo = _mm_loadu_pd(im), sHi = _mm_loadu_pd(im + 2);
   const __m128d wRe = _mm_set1_pd(stepRe), wIm = _mm_set1_pd(stepIm);
-  const __m128d half = _mm_set1_pd(0.5), depth = _mm_set1_pd(d), guard = _mm_set1_pd(1e-23);
-  const __m128d margin0 = _mm_set1_pd(cosineMargin), relative = _mm_set1_pd(kRoundingBound);
-  const __m128d absMask = _mm_castsi128_pd(_mm_set1_epi64x(0x7FFFFFFFFFFFFFFFll));
+  const __m128d halfDepthVector = _mm_set1_pd(halfDepth);
+  const __m128d m = _mm_set1_pd(margin);
   for (; i + kChains <= count; i += kChains) {
-    const __m128d vLo = _mm_add_pd(_mm_mul_pd(_mm_sub_pd(half, _mm_mul_pd(cLo, half)), depth), guard);
-    const __m128d vHi = _mm_add_pd(_mm_mul_pd(_mm_sub_pd(half, _mm_mul_pd(cHi, half)), depth), guard);
-    const __m128d mLo = _mm_add_pd(margin0, _mm_mul_pd(relative, _mm_and_pd(vLo, absMask)));
-    const __m128d mHi = _mm_add_pd(margin0, _mm_mul_pd(relative, _mm_and_pd(vHi, absMask)));
-    const __m128 low = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(vLo, mLo)), _mm_cvtpd_ps(_mm_sub_pd(vHi, mHi)));
-    const __m128 high = _mm_movelh_ps(_mm_cvtpd_ps(_mm_add_pd(vLo, mLo)), _mm_cvtpd_ps(_mm_add_pd(vHi, mHi)));
+    const __m128d vLo = _mm_sub_pd(halfDepthVector, _mm_mul_pd(cLo, halfDepthVector));
+    const __m128d vHi = _mm_sub_pd(halfDepthVector, _mm_mul_pd(cHi, halfDepthVector));
+    const __m128 low = _mm_movelh_ps(_mm_cvtpd_ps(_mm_sub_pd(vLo, m)), _mm_cvtpd_ps(_mm_sub_pd(vHi, m)));
+    const __m128 high = _mm_movelh_ps(_mm_cvtpd_ps(_mm_add_pd(vLo, m)), _mm_cvtpd_ps(_mm_add_pd(vHi, m)));
     _mm_storeu_ps(out + i, low);
     if (const int undecided = _mm_movemask_ps(_mm_cmpneq_ps(low, high))) {
       double v[kChains];
@@ -106,7 +105,7 @@ void RaisedCosine(float* out, int32_t first, int32_t last, const tRaisedCosineSh
   _mm_storeu_pd(im + 2, sHi);
 #endif
   for (; i < count; i += kChains) {
-    for (int r = 0; r < kChains && i + r < count; ++r) fixUp(i + r, (0.5 - re[r] / 2.0) * d + 1e-23);
+    for (int r = 0; r < kChains && i + r < count; ++r) fixUp(i + r, halfDepth - re[r] * halfDepth);
     for (int r = 0; r < kChains; ++r) {
       const double nextRe = re[r] * stepRe - im[r] * stepIm;
       im[r] = re[r] * stepIm + im[r] * stepRe;
