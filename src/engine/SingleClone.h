@@ -34,7 +34,7 @@ struct tSectionRings {
   const float* Ring(tSection section) const { return byId[static_cast<int32_t>(section)]; }
 };
 
-// Engine-wide values of one Reconfigure that the per-voice set-up needs.
+// Engine-wide values of one reconfiguration that the per-voice set-up needs.
 struct tVoiceSetup {
   int32_t order;         // Section modulo 4: voice order A..D
   float levelNorm;       // 1.078 / sqrt(count)
@@ -69,7 +69,7 @@ class tSingleClone {
   // previous turning point), unless `turnAtNewHalf`: then it turns at the new one at once.
   void Configure(bool resetDynamics, bool turnAtNewHalf = false);
 
-  // The voice's part of the effect's Reconfigure, for voice `index`.
+  // The voice's part of the ensemble's reconfiguration, for voice `index`.
   void SetUp(int32_t index, const tVoiceSetup& setup);
 
   // Voice tables: speed factor and start phase of voice `index`.

@@ -132,16 +132,24 @@ int clock_nanosleep(clockid_t clock, int flags, const timespec* duration, timesp
 }
 #endif
 
-void* operator new(std::size_t size) {
+namespace {
+// Out of line, so that the compiler never sees free() given a pointer from operator new.
+[[gnu::noinline]] void* Allocate(std::size_t size) {
   CountAllocation();
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
+  return std::malloc(size ? size : 1);
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept {
+[[gnu::noinline]] void Release(void* p) noexcept {
   CountFree(p);
   std::free(p);
 }
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (void* p = Allocate(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { Release(p); }
 void operator delete[](void* p) noexcept { operator delete(p); }
 void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
