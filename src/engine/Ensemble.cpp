@@ -190,6 +190,13 @@ void tEnsemble::ClearRings() {
 
 void tEnsemble::InitVoiceTables() {
   for (int32_t i = 0; i < kMaxClones; ++i) voices[i].InitVoiceTable(i);
+  // Voices with the same speed and depth factor build the same tables.
+  for (int32_t i = 0; i < kMaxClones; ++i)
+    for (int32_t j = 0; j < i; ++j)
+      if (speedTable[i] == speedTable[j] && vibScaleTable[i] == vibScaleTable[j]) {
+        voices[i].JoinTwins(voices[j]);
+        break;
+      }
 }
 
 // ---- changes ----

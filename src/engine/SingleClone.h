@@ -74,6 +74,8 @@ class tSingleClone {
 
   // Voice tables: speed factor and start phase of voice `index`.
   void InitVoiceTable(int32_t index);
+  // Shares filled table segments with a voice of the same speed and depth factor.
+  void JoinTwins(tSingleClone& other) { table.JoinTwins(other.table); }
 
   // One sample of voice `self`: adds its two weighted contributions to sumA and sumB.
   // Inline: this is the inner loop of the whole plug-in.

@@ -117,11 +117,19 @@ void RaisedCosine(float* out, int32_t first, int32_t last, const tRaisedCosineSh
 void tVibratoTable::Allocate(int32_t entryCount) {
   capacity = std::max(entryCount, 1);
   segments = (capacity + kSegment - 1) / kSegment;
-  entries = std::make_unique<float[]>(static_cast<size_t>(capacity));
+  // Not zeroed: every entry is filled before it is read, so untouched pages stay unmapped.
+  entries = std::make_unique_for_overwrite<float[]>(static_cast<size_t>(capacity));
   built = std::make_unique<uint64_t[]>(static_cast<size_t>((segments + 63) / 64));
   grownCapacity = 0;
   current = previous = tShape{};
   MarkAllUnbuilt();
+}
+
+void tVibratoTable::JoinTwins(tVibratoTable& other) {
+  if (&other == this) return;
+  for (const tVibratoTable* t = nextTwin; t != this; t = t->nextTwin)
+    if (t == &other) return;  // already in this ring
+  std::swap(nextTwin, other.nextTwin);  // splices the two rings into one
 }
 
 void tVibratoTable::MarkAllUnbuilt() {
@@ -145,6 +153,14 @@ void tVibratoTable::Fill(int32_t segment) const {
   const int32_t first = segment * kSegment;
   const int32_t last = std::min(first + kSegment, capacity) - 1;
   float* out = entries.get();
+  for (const tVibratoTable* twin = nextTwin; twin != this; twin = twin->nextTwin) {
+    if (twin->SameShapes(*this) && twin->Built(segment)) {
+      std::memcpy(out + first, twin->entries.get() + first,
+                  sizeof(float) * static_cast<size_t>(last - first + 1));
+      built[segment >> 6] |= uint64_t{1} << (segment & 63);
+      return;
+    }
+  }
   int32_t j = first;
   for (const tShape* shape : {&current, &previous}) {
     if (shape->half < 0 || j > last || j > shape->half) continue;

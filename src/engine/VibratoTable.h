@@ -58,9 +58,14 @@ class tVibratoTable {
     if (first < 0) first = 0;
     if (last >= capacity) last = capacity - 1;
     for (int32_t s = first / kSegment; s <= last / kSegment; ++s)
-      if (!((built[s >> 6] >> (s & 63)) & 1u)) Fill(s);
+      if (!Built(s)) Fill(s);
   }
   const float* Entries() const { return entries.get(); }
+
+  // Tables of voices that always take the same shapes (same speed, same depth factor)
+  // share what they filled: a segment another member filled for the same two shapes is
+  // copied instead of computed. Members form a ring through `nextTwin`.
+  void JoinTwins(tVibratoTable& other);
 
  private:
   using tShape = tRaisedCosineShape;
@@ -76,6 +81,13 @@ class tVibratoTable {
   // The entries are a cache of the two shapes: filling them changes nothing a reader sees.
   std::unique_ptr<float[]> entries;
   mutable std::unique_ptr<uint64_t[]> built;  // bit per segment: filled for these shapes
+  tVibratoTable* nextTwin = this;
+  bool Built(int32_t segment) const { return (built[segment >> 6] >> (segment & 63)) & 1u; }
+  bool SameShapes(const tVibratoTable& other) const {
+    return current.depth == other.current.depth && current.half == other.current.half &&
+           previous.depth == other.previous.depth && previous.half == other.previous.half &&
+           capacity == other.capacity;
+  }
 };
 
 }  // namespace vm
