@@ -680,14 +680,27 @@ struct tFadingRead {
     return ring[r0] + (off - static_cast<float>(ip)) * (ring[r1] - ring[r0]);
   }
 #if VM_ENSEMBLE_SSE2
-  // Samples i..i+3: offsets, read positions and interpolation in vector lanes; each
-  // sample's two neighbouring ring samples in one load, unless one of them wraps.
+  // Samples i..i+3: offsets, read positions and interpolation in vector lanes. The ring
+  // is written backwards, so while the whole offsets agree the four samples read the
+  // five ring samples r0 - 3 .. r0 + 1, in reverse: two loads. Otherwise each sample's
+  // two neighbouring ring samples in one load, unless one of them wraps.
   __m128 Samples(int32_t i) const {
     const __m128 half = _mm_set1_ps(0.5f);
     const __m128i maskVector = _mm_set1_epi32(mask);
     const __m128 off = _mm_loadu_ps(offsets + i);
     const __m128i ip = _mm_cvtps_epi32(_mm_sub_ps(off, half));  // to nearest, as one voice
     const __m128 frac = _mm_sub_ps(off, _mm_cvtepi32_ps(ip));
+    const int32_t newest = (readBase - i + _mm_cvtsi128_si32(ip)) & mask;
+    const bool sameOffset =
+        _mm_movemask_epi8(_mm_cmpeq_epi32(ip, _mm_shuffle_epi32(ip, 0))) == 0xFFFF;
+    if (sameOffset && newest >= 3 && newest < mask) {
+      constexpr int kReverse = _MM_SHUFFLE(0, 1, 2, 3);
+      const __m128 older = _mm_loadu_ps(ring + newest - 3);  // r0 of lanes 3, 2, 1, 0
+      const __m128 later = _mm_loadu_ps(ring + newest - 2);  // r0 + 1 of lanes 3, 2, 1, 0
+      const __m128 a = _mm_shuffle_ps(older, older, kReverse);
+      const __m128 b = _mm_shuffle_ps(later, later, kReverse);
+      return _mm_add_ps(a, _mm_mul_ps(frac, _mm_sub_ps(b, a)));
+    }
     const __m128i base = _mm_sub_epi32(_mm_set1_epi32(readBase - i), _mm_set_epi32(3, 2, 1, 0));
     const __m128i first = _mm_and_si128(_mm_add_epi32(base, ip), maskVector);
     alignas(16) int32_t r0[4];
