@@ -13,7 +13,8 @@
 //     copy crossfade over 10 ms, formant ratios go straight to the shifter's heads, and a
 //     change of the voice settings reconfigures the voices while the previous ones fade out
 //     over 10 ms (a further voice change waits for the end of that fade, then takes the
-//     latest values).
+//     latest values); a section engine that comes on warms up for 150 ms before its output
+//     fades into its ring, which until then keeps what it held.
 // Suspend, Resume and SetSampleRate come from the host's other threads. They claim the
 // engine with one atomic word that a block also claims (try, never wait): a block that
 // finds the engine claimed writes silence; a suspend that finds a block running leaves
@@ -53,8 +54,9 @@ class tEnsemble {
   tParameterStore& Parameters() { return parameters; }
   const tParameterStore& Parameters() const { return parameters; }
 
-  // One block on the audio thread: applies the changes that arrived, then `count` samples.
-  // The input may be the same buffer as the first output. Never locks, allocates or waits;
+  // One block on the audio thread: applies the changes that arrived, then `count` samples
+  // from `input` to the two outputs (each holding `count` samples). The input may be the
+  // same buffer as the first output. Never locks, allocates or waits;
   // when the engine is claimed by a lifecycle call it writes silence instead (replacing)
   // or leaves the outputs as they are (accumulating). A count of 0 only applies changes.
   void Process(const float* input, float* outputA, float* outputB, int32_t count,
