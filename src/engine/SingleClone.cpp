@@ -39,8 +39,7 @@ int32_t tSingleClone::TableEntriesFor(float rateHz) {
 
 void tSingleClone::SetSampleRate(float rateHz) {
   sampleRate = rateHz;
-  const int32_t entries = TableEntriesFor(rateHz);
-  if (entries != table.Capacity()) table.Allocate(entries);
+  table.Grow(TableEntriesFor(rateHz));
 }
 
 void tSingleClone::Configure(bool resetDynamics, bool turnAtNewHalf) {

@@ -99,8 +99,8 @@ class tSingleClone {
   // The level the ramp gives at its present position (1 when the level does not move).
   float Level(bool dynOn) const;
 
-  // Reallocates the table for the slowest vibrato at this rate; never on the audio thread.
-  // All sample counts of the voice use the rate from its next Configure on.
+  // Grows the table for the slowest vibrato at this rate (it never shrinks); never on the
+  // audio thread. All sample counts of the voice use the rate from its next Configure on.
   void SetSampleRate(float rateHz);
   // Entries a table needs for the slowest vibrato at a rate.
   static int32_t TableEntriesFor(float rateHz);

@@ -132,6 +132,16 @@ void tVibratoTable::JoinTwins(tVibratoTable& other) {
   std::swap(nextTwin, other.nextTwin);  // splices the two rings into one
 }
 
+void tVibratoTable::Grow(int32_t entryCount) {
+  if (entryCount <= capacity) return;
+  const tShape keptCurrent = current, keptPrevious = previous;
+  const int32_t keptGrown = grownCapacity;
+  Allocate(entryCount);
+  current = keptCurrent;
+  previous = keptPrevious;
+  grownCapacity = keptGrown;
+}
+
 void tVibratoTable::MarkAllUnbuilt() {
   std::memset(built.get(), 0, sizeof(uint64_t) * static_cast<size_t>((segments + 63) / 64));
 }

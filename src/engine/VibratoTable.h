@@ -45,6 +45,9 @@ class tVibratoTable {
   // Room for `entries` (a half period of the slowest vibrato, plus one); drops every
   // shape. Allocates: never on the audio thread.
   void Allocate(int32_t entries);
+  // More room, keeping the shapes (a higher sample rate). A table never shrinks: after a
+  // lower rate the first swing may still turn at a turning point of the higher one.
+  void Grow(int32_t entries);
   int32_t Capacity() const { return capacity; }
 
   // Takes the shape (depth, half); the old one stays readable past `half` unless the
@@ -55,8 +58,9 @@ class tVibratoTable {
 
   // Entries first..last (limited to the table) are ready to read afterwards.
   void Prepare(int32_t first, int32_t last) const {
-    if (first < 0) first = 0;
     if (last >= capacity) last = capacity - 1;
+    if (first > last) first = last;  // a read past the end takes the last entry
+    if (first < 0) first = 0;
     for (int32_t s = first / kSegment; s <= last / kSegment; ++s)
       if (!Built(s)) Fill(s);
   }

@@ -120,6 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {{kDynDepth, 0.0f}, {kFocus, 0.4f}, {kBalance, 0.7f},
                      {kUnisonLevel, 0.8f}, {kClones, 2.0f / 31}},
                     {}, 0x3cfcfaf00130d2cbull},
+        tGoldenCase{"LowerRateFirstSwingOfTheHigher", 22050.0f, {{kDynRandom, 0.0f}}, {}, 0xec2f7c47217ed2edull},
         tGoldenCase{"SettingsWhileSuspended", 44100.0f, {{kSplit, 0.6f}},
                     {{kClones, 0.2f}, {kVibDepth, 0.8f}, {kDynRate, 0.3f}, {kBassLevel, 0.9f},
                      {kAltoFmnts, 0.1f}},
