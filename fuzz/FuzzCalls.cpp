@@ -9,7 +9,7 @@
 #include "Validator.h"
 #include "analysis/Numeric.h"
 #include "editor/EditorFactory.h"
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 
 namespace {
 

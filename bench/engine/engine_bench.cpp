@@ -1,12 +1,15 @@
 // Block processing of the ensemble at 44.1 kHz. The counter "x_realtime" is seconds of
-// audio processed per second of CPU: the real-time factor on one core.
+// audio processed per second of CPU: the real-time factor on one core. The automation
+// benchmarks set a parameter before blocks and compare with the same blocks unchanged.
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 #include <vector>
 
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 
 namespace vm {
 namespace {
@@ -82,6 +85,113 @@ void ProcessBlockSize(benchmark::State& state) {
 BENCHMARK(ProcessBlockSize)
     ->ArgName("block")
     ->Arg(1)->Arg(16)->Arg(64)->Arg(4096)
+    ->Unit(benchmark::kMicrosecond);
+
+// ---- automation ----
+
+// The parameters a random automation step picks from: all but the voice count (the load
+// being measured) and Split and UnisonFmnts (which switch whole section engines on and
+// off, a different load rather than a cost of the change).
+constexpr tParameterIndex kAutomated[] = {
+    kTiming, kVibDepth, kVibRate, kVibRandom, kBassFmnts, kBassLevel, kAltoFmnts,
+    kAltoLevel, kSection, kFocus, kBalance, kMix, kDryDelay, kDynDepth, kDynRate,
+    kDynRandom, kUnisonLevel, kGain};
+
+// One random automation step: a random parameter of kAutomated to a random value.
+void RandomStep(tVoicemultiply& effect, uint32_t& seed) {
+  seed = seed * 1664525u + 1013904223u;
+  const tParameterIndex index = kAutomated[(seed >> 16) % std::size(kAutomated)];
+  effect.setParameter(index, static_cast<float>((seed >> 4) & 0xFFF) / 4095.0f);
+}
+
+// One random setParameter before every 512-sample block, against the same blocks without
+// it (automated 0: the default settings; automated 2: random settings reached before the
+// timing starts and then held, which separates what the settings cost from what their
+// changes cost). Arguments: voices, automated.
+void ProcessAutomated(benchmark::State& state) {
+  const int clones = static_cast<int>(state.range(0));
+  const bool automated = state.range(1) == 1;
+  tVoicemultiply effect(nullptr);
+  effect.setParameter(kClones, (clones - 1) / 31.0f);
+  const std::vector<float> tone = TestTone(kRateHz);
+  std::vector<float> left(kBlock), right(kBlock);
+  size_t offset = 0;
+  uint32_t seed = 77;
+  if (state.range(1) == 2) {
+    for (int step = 0; step < 200; ++step) RandomStep(effect, seed);
+  }
+  for (auto _ : state) {
+    if (automated) RandomStep(effect, seed);
+    float* inputs[] = {const_cast<float*>(tone.data()) + offset};
+    float* outputs[] = {left.data(), right.data()};
+    effect.processReplacing(inputs, outputs, kBlock);
+    benchmark::DoNotOptimize(left.data());
+    offset = (offset + kBlock) % (tone.size() - kBlock);
+  }
+  state.counters["x_realtime"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kBlock / kRateHz, benchmark::Counter::kIsRate);
+}
+BENCHMARK(ProcessAutomated)
+    ->ArgNames({"clones", "automated"})
+    ->ArgsProduct({{16, 32}, {0, 1, 2}})
+    ->Unit(benchmark::kMicrosecond);
+
+// The worst case: a voice setting (Timing, a new value each time) before every block, so
+// every block crossfades all voices; and the same with a gain (Gain) only.
+void ProcessEveryBlockChanging(benchmark::State& state) {
+  const int clones = static_cast<int>(state.range(0));
+  const tParameterIndex index = state.range(1) != 0 ? kTiming : kGain;
+  tVoicemultiply effect(nullptr);
+  effect.setParameter(kClones, (clones - 1) / 31.0f);
+  const std::vector<float> tone = TestTone(kRateHz);
+  std::vector<float> left(kBlock), right(kBlock);
+  size_t offset = 0;
+  int step = 0;
+  for (auto _ : state) {
+    effect.setParameter(index, 0.3f + 0.4f * static_cast<float>(step++ % 64) / 64.0f);
+    float* inputs[] = {const_cast<float*>(tone.data()) + offset};
+    float* outputs[] = {left.data(), right.data()};
+    effect.processReplacing(inputs, outputs, kBlock);
+    benchmark::DoNotOptimize(left.data());
+    offset = (offset + kBlock) % (tone.size() - kBlock);
+  }
+  state.counters["x_realtime"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kBlock / kRateHz, benchmark::Counter::kIsRate);
+}
+BENCHMARK(ProcessEveryBlockChanging)
+    ->ArgNames({"clones", "voices"})
+    ->ArgsProduct({{16, 32}, {0, 1}})
+    ->Unit(benchmark::kMicrosecond);
+
+// The cost of a crossfade per voice: blocks exactly one crossfade long (441 samples at
+// 44.1 kHz), each started by a change of Timing, against the same blocks without a
+// change. The counter "ns_per_voice_sample" is the block's time over voices x samples;
+// the difference of the two rows is what a fading voice adds per sample, set-up included.
+void CrossfadeBlock(benchmark::State& state) {
+  const int clones = static_cast<int>(state.range(0));
+  const bool fading = state.range(1) != 0;
+  tVoicemultiply effect(nullptr);
+  effect.setParameter(kClones, (clones - 1) / 31.0f);
+  const int block = effect.Ensemble().CrossfadeSamples();
+  const std::vector<float> tone = TestTone(kRateHz);
+  std::vector<float> left(block), right(block);
+  size_t offset = 0;
+  int step = 0;
+  for (auto _ : state) {
+    if (fading) effect.setParameter(kTiming, (step++ % 2) ? 0.4f : 0.6f);
+    float* inputs[] = {const_cast<float*>(tone.data()) + offset};
+    float* outputs[] = {left.data(), right.data()};
+    effect.processReplacing(inputs, outputs, block);
+    benchmark::DoNotOptimize(left.data());
+    offset = (offset + block) % (tone.size() - block);
+  }
+  state.counters["ns_per_voice_sample"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * clones * block * 1e-9,
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(CrossfadeBlock)
+    ->ArgNames({"clones", "fading"})
+    ->ArgsProduct({{1, 16, 32}, {0, 1}})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

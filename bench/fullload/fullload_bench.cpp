@@ -31,7 +31,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 #include "signals/Signals.h"
 
 extern char** environ;

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 
 namespace vm {
 namespace {

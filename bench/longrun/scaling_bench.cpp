@@ -9,7 +9,7 @@
 #include <cmath>
 #include <vector>
 
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 #include "signals/Signals.h"
 
 namespace vm {

@@ -254,8 +254,8 @@ void tVoicemultiplyEditor::update() {
 }
 
 // Window to engine: every value of the form into the effect's store, each only if the
-// host has not changed the parameter since the form showed it; then the engine follows
-// the store. Returns the parameters whose host value stood (bit i for index i).
+// host has not changed the parameter since the form showed it; the audio thread applies
+// the stored values at its next block. Returns the parameters whose host value stood (bit i for index i).
 uint32_t tVoicemultiplyEditor::WriteFormToEffect() {
   tParameterStore& store = ensemble.Parameters();
   uint32_t hostKept = 0;
@@ -270,7 +270,6 @@ uint32_t tVoicemultiplyEditor::WriteFormToEffect() {
     if (!(setting == seen.setting)) ++seen.version;
     seen.setting = setting;
   }
-  ensemble.Reconfigure(static_cast<int32_t>(store.Setting(kClones)));
   return hostKept;
 }
 

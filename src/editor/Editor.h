@@ -1,8 +1,8 @@
 // The effect's editor: owns the form, carries values both ways between it and the
 // effect. Host to window: the effect reports each stored parameter (ParameterChanged) and
 // the editor moves the one matching control. Window to engine: at the end of a gesture
-// the form calls update, which writes the form's values into the effect's store and
-// reconfigures it. The editor never sends automation to the host; the host reads the
+// the form calls update, which writes the form's values into the effect's store; the
+// audio thread applies them at its next block. The editor never sends automation to the host; the host reads the
 // values back.
 //
 // Host changes against the write-back. For each parameter the editor keeps the store
@@ -37,8 +37,9 @@
 //
 // Destruction (with the effect, on whatever thread the host closes it): from its first
 // step no entry does anything any more; it waits for a call in progress on another
-// thread, cuts the form's way back to the editor, destroys the window (which shows the
-// form) and then the form. It never touches the effect, which is already being destroyed.
+// thread, destroys the window (which shows the form) outside the lock, then cuts the
+// form's way back to the editor and destroys the form. It never touches the effect, which
+// is destroyed after its editor.
 //
 // Every entry masks floating-point exceptions for the calling thread first.
 #pragma once
@@ -53,7 +54,7 @@
 #include "editor/EditForm.h"
 #include "editor/NativeWindow.h"
 #include "editor/PendingParameters.h"
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 #include "vst/VstSdk.h"
 #include "vst/VstTypes.h"
 

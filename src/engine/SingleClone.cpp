@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 #include <type_traits>
 
@@ -9,53 +10,53 @@ namespace vm {
 
 namespace {
 constexpr double kVibSwingPerDepth = 0.025;  // peak-to-peak swing at VibDepth 1: 2.5 % of the period
-constexpr double kTableGrowth = 1.25;        // tables grow by a quarter so regrowth is rare
+constexpr double kSlowestVibratoHz = 0.75;   // the wide rate range's lowest rate
 constexpr double kRampSecondsPerRate = 1.9;  // ramp length: 0.1 s (DynRate 1) to 2.0 s (DynRate 0)
 constexpr double kRampSecondsMin = 0.1;
 constexpr float kRiseShare = 0.35f;          // level rises by 0.35 * DynDepth at the top
 constexpr float kDipShare = 0.99f;           // and falls by 0.99 * DynDepth at the bottom
 }  // namespace
 
+double VibratoRateBase(float logMin, float logMax, float vibRate) {
+  return std::pow(10.0, logMin + (logMax - logMin) * double(vibRate));
+}
+
 tSingleClone::tSingleClone(float sampleRateHz) : sampleRate(sampleRateHz) {
+  table.Allocate(TableEntriesFor(sampleRateHz));
   Configure(true);
 }
 
-void tSingleClone::GrowTable(int32_t entries) {
-  tables.push_back(std::make_unique<tVibTable>(entries));
-  vibTableCapacity = entries;
+// The longest half period: the lowest rate of the wide range at the slowest voice speed,
+// worked out as Configure does. One entry more for the turning point, one to spare.
+int32_t tSingleClone::TableEntriesFor(float rateHz) {
+  float slowestSpeed = 1.0f;
+  for (float s : speedTable) slowestSpeed = std::min(slowestSpeed, 1.0f + (s - 0.65f));
+  const float logMin = static_cast<float>(std::log10(kSlowestVibratoHz));
+  const float slowestHz = static_cast<float>(std::pow(10.0, double(logMin)) * slowestSpeed);
+  const int32_t period = nearest(double(rateHz) / slowestHz);
+  return period / 2 + 2;
 }
 
-void tSingleClone::BuildTable(int32_t depth, int32_t half) {
-  tVibTable* table = tables.back().get();
-  for (int32_t j = 0; j <= half; ++j) {
-    const double raisedCosine = 0.5 - std::cos(j * std::numbers::pi / half) / 2.0;
-    table->offsets[j].store(static_cast<float>(raisedCosine * depth + 1e-23),
-                            std::memory_order_relaxed);
-  }
-  tableDepth = depth;
-  tableHalf = half;
-  // Publish a table only once it is filled; a replaced one stays alive (retired) for
-  // readers in flight.
-  vibTable.store(table, std::memory_order_release);
+void tSingleClone::SetSampleRate(float rateHz) {
+  sampleRate = rateHz;
+  table.Grow(TableEntriesFor(rateHz));
 }
 
-void tSingleClone::Configure(bool resetDynamics) {
+void tSingleClone::Configure(bool resetDynamics, bool turnAtNewHalf) {
   SetFloatControl();
-  MarkChanged();
-  vibRateHz = static_cast<float>(
-      std::pow(10.0, vibRateLogMin + (vibRateLogMax - vibRateLogMin) * double(vibRate)) *
-      speed);
+  const float key[3] = {vibRateLogMin, vibRateLogMax, vibRate};
+  if (std::memcmp(key, rateBaseKey, sizeof key) != 0) {
+    rateBase = VibratoRateBase(vibRateLogMin, vibRateLogMax, vibRate);
+    std::memcpy(rateBaseKey, key, sizeof key);
+  }
+  vibRateHz = static_cast<float>(rateBase * speed);
   const int32_t period = nearest(double(sampleRate) / vibRateHz);
   const int32_t depth = nearest(period * double(vibDepth) * kVibSwingPerDepth);
-  const int32_t half = std::max(period / 2, 1);
-
-  busy.store(true, std::memory_order_release);
-  if (vibTableCapacity < half + 1 || !vibTable.load(std::memory_order_relaxed))
-    GrowTable(std::max(nearest(half * kTableGrowth), half + 1));
-  if (depth != tableDepth || half != tableHalf) BuildTable(depth, half);
-  // Published only now that a table of at least half + 1 entries is in place, so a voice
-  // borrowing this turning point never indexes past the table it reads.
+  // The table holds the slowest vibrato of the rate; the limit only guards odd speeds.
+  const int32_t half = std::clamp(period / 2, 1, table.Capacity() - 1);
+  table.Rebuild(depth, half);
   vibTurn = half - 1;
+  if (turnAtNewHalf) vibLen = vibTurn;
 
   if (vibRandom) {
     vibStep = 1;
@@ -67,7 +68,6 @@ void tSingleClone::Configure(bool resetDynamics) {
     vibStep = 1;
     vibPos = nearest(double(vibLen) * phase);
   }
-  busy.store(false, std::memory_order_release);
 
   if (resetDynamics) {
     const int32_t ramp = nearest(((1.0 - dynRate) * kRampSecondsPerRate + kRampSecondsMin) *
@@ -85,7 +85,6 @@ void tSingleClone::Configure(bool resetDynamics) {
 
   const double rate = sampleRate;
   delay = nearest((rate / 100 - rate / 1000) * timing + rate / 1000);
-  MarkChanged();
 }
 
 void tSingleClone::InitVoiceTable(int32_t index) {
@@ -96,7 +95,6 @@ void tSingleClone::InitVoiceTable(int32_t index) {
 }
 
 void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
-  MarkChanged();
   const int32_t pos = sectionOrder[setup.order][index];
   vibDepth = setup.VibDepth * vibScaleTable[index];
   vibRandom = setup.VibRandom;
@@ -142,17 +140,23 @@ void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
 
   vibRateLogMin = setup.vibRateLogMin;
   vibRateLogMax = setup.vibRateLogMax;
-  Configure(setup.dynChanged);
+  if (setup.vibRateBase > 0.0) {  // worked out once for all voices
+    rateBaseKey[0] = vibRateLogMin;
+    rateBaseKey[1] = vibRateLogMax;
+    rateBaseKey[2] = vibRate;
+    rateBase = setup.vibRateBase;
+  }
+  Configure(setup.dynChanged, setup.turnAtNewHalf);
 }
 
 // The sample step of Step, sample after sample, with every field of the walk and the ramp
 // read once and kept in locals; the float operations are the same, in the same order, so
 // the contributions are bit for bit those of Step.
-template <bool kDynOn, bool kBorrowing, bool kRandomRamps, bool kReadsRing>
+template <bool kDynOn, bool kBorrowing, bool kRandomRamps>
 int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t firstPos,
                               int32_t from, int32_t to, float dynDepth,
                               const tVoiceArray& voices, float* contributionsA,
-                              float* contributionsB, uint32_t generationAtLoad) {
+                              float* contributionsB) {
   int32_t walkStep = vibStep, walkPos = vibPos, walkLen = vibLen, walkSource = vibSource;
   float walkScale = vibScale;
   int32_t rampStep = dynStep, rampPos = dynPos, rampLen = dynLen;
@@ -166,11 +170,12 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
   // Ring index of sample i before the vibrato offset: writePos + delay, with writePos
   // falling by one per sample.
   const int32_t readBase = firstPos + delay;
-  // A borrowed table changes only at a bottom turn, which is a draw and ends the run.
-  const tSingleClone& lender = kBorrowing ? voices[walkSource] : *this;
-  const tVibTable* table = lender.vibTable.load(std::memory_order_acquire);
-  const std::atomic<float>* offsets = table->offsets.get();
-  const int32_t lastEntry = table->capacity - 1;
+  // A borrowed table changes only at a bottom turn, which is a draw and ends the run. In
+  // to - from samples the walk reaches at most that far either way.
+  const tVibratoTable& lenderTable = (kBorrowing ? voices[walkSource] : *this).table;
+  PrepareWalk(lenderTable, walkPos, walkStep, walkLen, to - from);
+  const float* offsets = lenderTable.Entries();
+  const int32_t lastEntry = lenderTable.Capacity() - 1;
 
   int32_t i = from;
   for (; i < to; ++i) {
@@ -178,8 +183,8 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
       const int32_t next = rampPos + rampStep;
       if (next <= 0 || next >= rampLen) break;  // either turn draws
     }
-    float s = 0.0f;
-    if (kReadsRing) {
+    float s;
+    {
       int32_t pos = walkPos + walkStep;
       if (pos <= 0) {
         if (kBorrowing) break;  // picks a new lender: a draw
@@ -194,7 +199,7 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
       }
       walkPos = pos;
       const int32_t entry = pos <= lastEntry ? pos : lastEntry;
-      const float tableOffset = offsets[entry].load(std::memory_order_relaxed);
+      const float tableOffset = offsets[entry];
       const float off = kBorrowing ? walkScale * tableOffset : tableOffset;
       const int32_t ip = nearestInRange(off - 0.5f);
       const int32_t r0 = (readBase - i + ip) & mask;
@@ -227,21 +232,19 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
     }
   }
 
-  if (generation.load(std::memory_order_acquire) == generationAtLoad) {
-    vibStep = walkStep;
-    vibPos = walkPos;
-    vibLen = walkLen;
-    vibSource = walkSource;
-    vibScale = walkScale;
-    if (kDynOn) {
-      dynStep = rampStep;
-      dynPos = rampPos;
-      dynLen = rampLen;
-      dynLenInverse = rampInverse;
-      dynRise = rise;
-      dynDip = dip;
-      dynSpan = span;
-    }
+  vibStep = walkStep;
+  vibPos = walkPos;
+  vibLen = walkLen;
+  vibSource = walkSource;
+  vibScale = walkScale;
+  if (kDynOn) {
+    dynStep = rampStep;
+    dynPos = rampPos;
+    dynLen = rampLen;
+    dynLenInverse = rampInverse;
+    dynRise = rise;
+    dynDip = dip;
+    dynSpan = span;
   }
   return i;
 }
@@ -259,28 +262,89 @@ int32_t tSingleClone::RunAhead(int32_t self, const tSectionRings& rings, int32_t
                                int32_t from, int32_t to, bool dynOn, float dynDepth,
                                const tVoiceArray& voices, float* contributionsA,
                                float* contributionsB) {
-  const uint32_t generationAtLoad = generation.load(std::memory_order_acquire);
-  // Read once per run: a busy voice reads 0 from its ring and its walk stands still for
-  // the whole run, while its ramp moves on.
-  const bool readsRing = !busy.load(std::memory_order_acquire);
   const bool borrowing = vibRandom;
   const bool randomRamps = dynOn && dynRandom;
   return WithFlag(dynOn, [&](auto levelMoves) {
     return WithFlag(borrowing, [&](auto borrows) {
       return WithFlag(randomRamps, [&](auto drawsRamps) {
-        return WithFlag(readsRing, [&](auto reads) {
-          return RunWalk<decltype(levelMoves)::value, decltype(borrows)::value,
-                         decltype(drawsRamps)::value, decltype(reads)::value>(
-              self, rings, firstPos, from, to, dynDepth, voices, contributionsA,
-              contributionsB, generationAtLoad);
-        });
+        return RunWalk<decltype(levelMoves)::value, decltype(borrows)::value,
+                       decltype(drawsRamps)::value>(self, rings, firstPos, from, to, dynDepth,
+                                                    voices, contributionsA, contributionsB);
       });
     });
   });
 }
 
-void tSingleClone::ReleaseRetiredTables() {
-  if (tables.size() > 1) tables.erase(tables.begin(), tables.end() - 1);
+// The walk moves one entry per step and turns at len and at 0 (after which, on its own
+// table, at vibTurn): between two turns it reads a run of consecutive entries. Only what
+// those runs cover is filled; a walk that would turn more than twice (a tiny table at a
+// low rate) gets the whole table.
+void tSingleClone::PrepareWalk(const tVibratoTable& offsets, int32_t pos, int32_t step,
+                               int32_t len, int32_t steps) const {
+  int32_t lo, hi;
+  if (step > 0) {
+    const int32_t over = pos + steps - len;  // steps after the top turn
+    hi = std::min(len, pos + steps);
+    lo = over > 0 ? std::min(pos + 1, len - over) : pos + 1;
+  } else {
+    const int32_t over = steps - pos;  // steps after the bottom turn
+    lo = std::max(pos - steps, 0);
+    hi = over > 0 ? std::max(pos - 1, over) : pos - 1;
+  }
+  if (lo < 0 || hi > std::max(len, vibTurn)) {
+    lo = 0;
+    hi = offsets.Capacity() - 1;
+  }
+  offsets.Prepare(lo, hi);
+}
+
+// The walk as ReadRing would move it, except that a borrowing voice keeps its lender and
+// depth factor at the bottom turn instead of drawing new ones.
+void tSingleClone::FadeOutOffsets(const tVoiceArray& voices, float* offsets,
+                                  int32_t count) const {
+  const bool borrowing = vibRandom;
+  const tVibratoTable& lenderTable = (borrowing ? voices[vibSource] : *this).table;
+  PrepareWalk(lenderTable, vibPos, vibStep, vibLen, count);
+  const float* entries = lenderTable.Entries();
+  const int32_t lastEntry = lenderTable.Capacity() - 1;
+  // Without borrowing the factor is 1 and leaves every entry as it is.
+  const float scale = borrowing ? vibScale : 1.0f;
+  auto offset = [&](int32_t pos) { return scale * entries[pos <= lastEntry ? pos : lastEntry]; };
+  // Between two turns the walk reads a run of consecutive entries, up or down the table.
+  int32_t step = vibStep, pos = vibPos, len = vibLen;
+  for (int32_t n = 0; n < count;) {
+    if (step > 0 && pos + 1 >= len) {  // the top turn
+      pos = len;
+      step = -1;
+      offsets[n++] = offset(pos);
+    } else if (step < 0 && pos - 1 <= 0) {  // the bottom turn
+      pos = 0;
+      step = 1;
+      if (!borrowing) len = vibTurn;
+      offsets[n++] = offset(pos);
+    } else if (step > 0) {
+      const int32_t run = std::min(count - n, std::min(len, lastEntry + 1) - 1 - pos);
+      if (run <= 0) {  // a turning point past the table: read its last entry
+        offsets[n++] = offset(++pos);
+        continue;
+      }
+      const float* up = entries + pos + 1;  // inside the table: run stops below its end
+      for (int32_t r = 0; r < run; ++r) offsets[n + r] = scale * up[r];
+      n += run;
+      pos += run;
+    } else {
+      const int32_t run = std::min(count - n, pos - 1);
+      const float* down = entries + pos - 1;  // pos - 1 and below, down to 1
+      for (int32_t r = 0; r < run; ++r) offsets[n + r] = scale * down[-r];
+      n += run;
+      pos -= run;
+    }
+  }
+}
+
+float tSingleClone::Level(bool dynOn) const {
+  if (!dynOn) return 1.0f;
+  return (1.0f - dynDip) + static_cast<float>(dynPos) * dynLenInverse * dynSpan;
 }
 
 }  // namespace vm

@@ -4,22 +4,17 @@
 // samples), interpolates linearly between the two neighbouring ring samples, and weights
 // the result with a slowly rising and falling level and two stereo gains.
 //
-// Threads: Configure and the per-voice set-up run on a parameter thread while the sample
-// step runs on the audio thread. Every field both touch is a Relaxed atomic; the vibrato
-// tables are arrays of atomics and are never freed while the audio thread may read them
-// (a table that has to grow is retired, and released only by ReleaseRetiredTables, which
-// the owner calls while no block runs).
+// Threads: a voice belongs to the audio thread. Its set-up runs there between chunks; its
+// table is sized off the audio thread (construction, SetSampleRate) for the slowest
+// vibrato, so a set-up never allocates.
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
-#include <memory>
-#include <vector>
 
 #include "analysis/Numeric.h"
 #include "analysis/Random.h"
-#include "engine/Relaxed.h"
+#include "engine/VibratoTable.h"
 #include "engine/VoiceTables.h"
 
 namespace vm {
@@ -39,7 +34,7 @@ struct tSectionRings {
   const float* Ring(tSection section) const { return byId[static_cast<int32_t>(section)]; }
 };
 
-// Engine-wide values of one Reconfigure that the per-voice set-up needs.
+// Engine-wide values of one reconfiguration that the per-voice set-up needs.
 struct tVoiceSetup {
   int32_t order;         // Section modulo 4: voice order A..D
   float levelNorm;       // 1.078 / sqrt(count)
@@ -47,34 +42,40 @@ struct tVoiceSetup {
   float width;           // width of the stereo range, 0..1
   int32_t count;         // clones sounding
   bool dynChanged;       // restart the level ramps
+  // Restarted walks turn at their new turning points at once. While sound runs a first
+  // swing to the previous turning point would read past the new half into what the table
+  // held for the previous shape: a jump of the read position.
+  bool turnAtNewHalf;
   float vibRateLogMin;   // log10 of the lowest vibrato rate in Hz
   float vibRateLogMax;   // log10 of the highest
+  double vibRateBase;    // VibratoRateBase of these and VibRate (the same for every voice);
+                         // 0: each voice works it out
   // The settings, already limited to their ranges.
   float Timing, VibDepth, VibRate, DynDepth, DynRate, Focus;
   bool VibRandom, DynRandom;
   int32_t Split;
 };
 
-// Raised-cosine offsets in samples, indexes 0..half; grows, never shrinks.
-struct tVibTable {
-  explicit tVibTable(int32_t entries)
-      : capacity(entries), offsets(std::make_unique<std::atomic<float>[]>(entries)) {}
-  const int32_t capacity;
-  const std::unique_ptr<std::atomic<float>[]> offsets;
-};
+// The vibrato rate in Hz before a voice's speed factor: 10^(logMin + (logMax - logMin) x
+// vibRate), the range's logarithms and the VibRate setting as the voices hold them.
+double VibratoRateBase(float logMin, float logMax, float vibRate);
 
 class tSingleClone {
  public:
-  explicit tSingleClone(float sampleRateHz = 44100.0f);  // Create
+  explicit tSingleClone(float sampleRateHz = 44100.0f);  // Create; allocates its table
 
-  // Recomputes vibrato table, walk start, delay and, when asked, the level ramp.
-  void Configure(bool resetDynamics);
+  // Recomputes vibrato table, walk start, delay and, when asked, the level ramp. The
+  // restarted walk's first swing turns where the walk in progress would have turned (the
+  // previous turning point), unless `turnAtNewHalf`: then it turns at the new one at once.
+  void Configure(bool resetDynamics, bool turnAtNewHalf = false);
 
-  // The voice's part of the effect's Reconfigure, for voice `index`.
+  // The voice's part of the ensemble's reconfiguration, for voice `index`.
   void SetUp(int32_t index, const tVoiceSetup& setup);
 
   // Voice tables: speed factor and start phase of voice `index`.
   void InitVoiceTable(int32_t index);
+  // Shares filled table segments with a voice of the same speed and depth factor.
+  void JoinTwins(tSingleClone& other) { table.JoinTwins(other.table); }
 
   // One sample of voice `self`: adds its two weighted contributions to sumA and sumB.
   // Inline: this is the inner loop of the whole plug-in.
@@ -86,16 +87,23 @@ class tSingleClone {
   // registers; writes the voice's two contributions of sample i to contributionsA[i] and
   // contributionsB[i]. Stops before the first sample at which the voice would draw from
   // the random generator (vibrato bottom turn while borrowing, any ramp turn with random
-  // ramps) and returns it, or returns `to`. The walk is written back unless a Configure
-  // or SetUp ran meanwhile, whose values then stand.
+  // ramps) and returns it, or returns `to`.
   int32_t RunAhead(int32_t self, const tSectionRings& rings, int32_t firstPos, int32_t from,
                    int32_t to, bool dynOn, float dynDepth, const tVoiceArray& voices,
                    float* contributionsA, float* contributionsB);
 
-  // Frees the tables retired by growth; only while no sample step can run.
-  void ReleaseRetiredTables();
+  // The vibrato offsets of the next `count` samples as the walk would read them if it
+  // turned at both ends without drawing (a voice that fades out draws nothing); the walk
+  // itself does not move.
+  void FadeOutOffsets(const tVoiceArray& voices, float* offsets, int32_t count) const;
+  // The level the ramp gives at its present position (1 when the level does not move).
+  float Level(bool dynOn) const;
 
-  void SetSampleRate(float rateHz) { sampleRate = rateHz; }
+  // Grows the table for the slowest vibrato at this rate (it never shrinks); never on the
+  // audio thread. All sample counts of the voice use the rate from its next Configure on.
+  void SetSampleRate(float rateHz);
+  // Entries a table needs for the slowest vibrato at a rate.
+  static int32_t TableEntriesFor(float rateHz);
 
   // Read-outs for the display, the tests and the vibrato borrowing of other voices.
   float SampleRate() const { return sampleRate; }
@@ -105,18 +113,23 @@ class tSingleClone {
   tSection Source() const { return source; }
   int32_t VibTurn() const { return vibTurn; }
   int32_t DynPeriod() const { return dynPeriod; }
-  int32_t TableDepth() const { return tableDepth; }
+  int32_t TableDepth() const { return table.Depth(); }
   float Speed() const { return speed; }
   float Phase() const { return phase; }
   float VibRateHz() const { return vibRateHz; }
   float Timing() const { return timing; }
   float VibDepthScaled() const { return vibDepth; }
   int32_t VibPos() const { return vibPos; }
+  int32_t VibStep() const { return vibStep; }
+  int32_t VibLen() const { return vibLen; }
+  int32_t VibSource() const { return vibSource; }
+  float VibScale() const { return vibScale; }
+  bool VibRandom() const { return vibRandom; }
   int32_t DynPos() const { return dynPos; }
   int32_t DynLen() const { return dynLen; }
   float DynRise() const { return dynRise; }
   float DynDip() const { return dynDip; }
-  bool Busy() const { return busy.load(std::memory_order_acquire); }
+  const tVibratoTable& Table() const { return table; }
 
   // Log10 of the rate range; set by the owning effect before Configure.
   float vibRateLogMin = 0.0f;
@@ -126,64 +139,56 @@ class tSingleClone {
   float ReadRing(int32_t self, const tSectionRings& rings, int32_t writePos,
                  const tVoiceArray& voices);
   float LevelStep(float dynDepth, const tVoiceArray& voices);
-  void GrowTable(int32_t entries);
+  // Fills the entries of `offsets` a walk from (pos, step, len) can read in `steps` steps.
+  void PrepareWalk(const tVibratoTable& offsets, int32_t pos, int32_t step, int32_t len,
+                   int32_t steps) const;
   void SetRampLength(int32_t samples) {
     dynLen = samples;
     dynLenInverse = samples > 0 ? 1.0f / static_cast<float>(samples) : 0.0f;
   }
-  void BuildTable(int32_t depth, int32_t half);
-  template <bool kDynOn, bool kBorrowing, bool kRandomRamps, bool kReadsRing>
+  template <bool kDynOn, bool kBorrowing, bool kRandomRamps>
   int32_t RunWalk(int32_t self, const tSectionRings& rings, int32_t firstPos, int32_t from,
                   int32_t to, float dynDepth, const tVoiceArray& voices, float* contributionsA,
-                  float* contributionsB, uint32_t generationAtLoad);
-  // Counts Configure and SetUp calls (each bumps it on entry, Configure also on exit), so a
-  // run-ahead on the audio thread can tell that its copy of the walk is out of date.
-  void MarkChanged() { generation.fetch_add(1, std::memory_order_acq_rel); }
+                  float* contributionsB);
 
-  float sampleRate;             // Hz; all sample counts of the voice use it
-  Relaxed<tSection> source{tSection::Unison};
-  Relaxed<int32_t> vibStep{1};  // +1 or -1
-  Relaxed<int32_t> vibPos{0};   // position of the walk in the table
-  float timing = 0.56f;         // delay control: 0 gives 1 ms, each unit adds 9 ms
-  Relaxed<int32_t> delay{0};    // fixed read-back distance, samples
-  float speed = 0.65f;          // factor on vibrato rate and ramp length
+  float sampleRate;               // Hz; all sample counts of the voice use it
+  tSection source = tSection::Unison;
+  int32_t vibStep = 1;            // +1 or -1
+  int32_t vibPos = 0;             // position of the walk in the table
+  float timing = 0.56f;           // delay control: 0 gives 1 ms, each unit adds 9 ms
+  int32_t delay = 0;              // fixed read-back distance, samples
+  float speed = 0.65f;            // factor on vibrato rate and ramp length
   float vibRateHz = 0.0f;
-  Relaxed<bool> vibRandom{false};
-  Relaxed<int32_t> vibTurn{0};  // turning point of its own walk: half period - 1
-  float phase = 0.0f;           // start phase 0..1 of walk and ramp
+  bool vibRandom = false;
+  int32_t vibTurn = 0;            // turning point of its own walk: half period - 1
+  float phase = 0.0f;             // start phase 0..1 of walk and ramp
   float dynRate = 0.0f;
-  Relaxed<bool> dynRandom{false};
-  Relaxed<float> dynRise{0.0f};  // level rise above 1 at the top of a ramp
-  Relaxed<float> dynDip{0.0f};   // level fall below 1 at the bottom, at most 1
-  Relaxed<float> dynSpan{0.0f};  // dynRise + dynDip
-  Relaxed<int32_t> dynLen{0};    // length of the ramp in progress, samples
-  Relaxed<float> dynLenInverse{0.0f};  // 1 / dynLen: the ramp position without a division
-  Relaxed<int32_t> dynPeriod{0}; // its own ramp length, samples
-  Relaxed<int32_t> dynPos{0};    // 0..dynLen
-  Relaxed<int32_t> dynStep{0};   // +1 or -1
-  Relaxed<float> gainLeft{0.5f};
-  Relaxed<float> gainRight{0.5f};
-  float vibRate = 0.5f;          // VibRate setting 0..1
-  float vibDepth = 0.5f;         // VibDepth scaled for this voice
-  std::atomic<bool> busy{false}; // set while Configure rebuilds the table
-  std::atomic<tVibTable*> vibTable{nullptr};
-  int32_t vibTableCapacity = 0;
-  float vibScale = 0.0f;         // random depth factor of the walk in progress
-  Relaxed<int32_t> vibSource{0}; // voice whose table the walk in progress reads
-  Relaxed<int32_t> vibLen{0};    // turning point of the walk in progress
-  int32_t tableDepth = -1;
-  int32_t tableHalf = -1;
-
-  std::atomic<uint32_t> generation{0};
-
-  std::vector<std::unique_ptr<tVibTable>> tables;  // current one last; the rest retired
+  bool dynRandom = false;
+  float dynRise = 0.0f;           // level rise above 1 at the top of a ramp
+  float dynDip = 0.0f;            // level fall below 1 at the bottom, at most 1
+  float dynSpan = 0.0f;           // dynRise + dynDip
+  int32_t dynLen = 0;             // length of the ramp in progress, samples
+  float dynLenInverse = 0.0f;     // 1 / dynLen: the ramp position without a division
+  int32_t dynPeriod = 0;          // its own ramp length, samples
+  int32_t dynPos = 0;             // 0..dynLen
+  int32_t dynStep = 0;            // +1 or -1
+  float gainLeft = 0.5f;
+  float gainRight = 0.5f;
+  float vibRate = 0.5f;           // VibRate setting 0..1
+  float vibDepth = 0.5f;          // VibDepth scaled for this voice
+  tVibratoTable table;            // offsets in samples, read by this voice and borrowers
+  // VibratoRateBase for (vibRateLogMin, vibRateLogMax, vibRate) = rateBaseKey, when given.
+  float rateBaseKey[3] = {-1.0f, -1.0f, -1.0f};
+  double rateBase = 0.0;
+  float vibScale = 0.0f;          // random depth factor of the walk in progress
+  int32_t vibSource = 0;          // voice whose table the walk in progress reads
+  int32_t vibLen = 0;             // turning point of the walk in progress
 };
 
 // ---- the sample step ----
 
 inline float tSingleClone::ReadRing(int32_t self, const tSectionRings& rings,
                                     int32_t writePos, const tVoiceArray& voices) {
-  if (busy.load(std::memory_order_acquire)) return 0.0f;
   const bool borrowing = vibRandom;
   int32_t step = vibStep;
   int32_t pos = vibPos + step;
@@ -207,12 +212,12 @@ inline float tSingleClone::ReadRing(int32_t self, const tSectionRings& rings,
   vibStep = step;
   vibPos = pos;
 
-  const tSingleClone& lender = borrowing ? voices[vibSource] : *this;
-  const tVibTable* table = lender.vibTable.load(std::memory_order_acquire);
-  // The clamp never bites in a single thread; it keeps a table swapped by another thread
-  // from being read past its end.
-  const int32_t entry = pos < table->capacity ? pos : table->capacity - 1;
-  const float tableOffset = table->offsets[entry].load(std::memory_order_relaxed);
+  const tVibratoTable& offsets = (borrowing ? voices[vibSource] : *this).table;
+  // A walk turns at a half its table was built for, so the limit never bites; it keeps a
+  // read inside the table whatever the settings.
+  const int32_t entry = pos < offsets.Capacity() ? pos : offsets.Capacity() - 1;
+  offsets.Prepare(entry, entry);
+  const float tableOffset = offsets.Entries()[entry];
   const float off = borrowing ? vibScale * tableOffset : tableOffset;
 
   const int32_t ip = nearestInRange(off - 0.5f);
@@ -238,7 +243,7 @@ inline float tSingleClone::LevelStep(float dynDepth, const tVoiceArray& voices) 
       SetRampLength(dynPeriod);
     }
     const float rise = 0.35f * depthFactor * dynDepth;
-    float dip = randomRamps ? static_cast<float>(dynDip) : 0.99f * depthFactor * dynDepth;
+    float dip = randomRamps ? dynDip : 0.99f * depthFactor * dynDepth;
     if (dip > 1.0f) dip = 1.0f;
     dynRise = rise;
     dynDip = dip;

@@ -4,7 +4,7 @@
 
 #include "analysis/Numeric.h"
 #include "editor/EditorFactory.h"
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 #include "vst/VstAbi.h"
 
 #if defined(_WIN32)

@@ -105,7 +105,7 @@ class TAudioEffect {
  private:
   void setFlag(int32_t flag, bool state);
 
-  std::atomic<float> sampleRate{44100.0f};  // Hz; written by the host, read by Reconfigure
+  std::atomic<float> sampleRate{44100.0f};  // Hz; written by the host, read on any thread
   TEffEditor* editor = nullptr;             // owned
   audioMasterCallback audioMaster = nullptr;
   int32_t curProgram = 0;

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "PluginHost.h"
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 #include "signals/Envelope.h"
 #include "signals/Pitch.h"
 #include "signals/Signals.h"

@@ -11,7 +11,7 @@
 #include "editor/Editor.h"
 #include "editor/FacePlate.h"
 #include "editor/Layout.h"
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 #include "graphics/Png.h"
 
 namespace vm {

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 
 namespace vm::test {
 
@@ -23,6 +23,10 @@ inline tStereo Render(tVoicemultiply& effect, const std::vector<float>& input, i
   }
   return out;
 }
+
+// The engine takes settings at the start of a block: an empty block applies what the
+// store holds, as a host's next block would.
+inline void Apply(tVoicemultiply& effect) { effect.processReplacing(nullptr, nullptr, 0); }
 
 inline std::vector<float> Impulse(size_t length, size_t at = 0, float height = 1.0f) {
   std::vector<float> x(length, 0.0f);

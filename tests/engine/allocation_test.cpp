@@ -1,77 +1,302 @@
-// Processing must never allocate: a replaced global allocator counts every allocation
-// made while a block runs, settings changes between blocks included.
+// No call a host makes on the audio thread may allocate, free, lock or wait. This
+// executable counts, on the thread that is marked as the audio thread only:
+//   - every allocation and free through operator new / delete (replaced here), and in a
+//     build without sanitizers every malloc, calloc, realloc and free as well;
+//   - in a build without sanitizers every pthread_mutex_lock / trylock and every
+//     sched_yield / nanosleep (the spin-waits and sleeps a waiting loop makes).
+// Sanitizers intercept the allocator and the locks themselves; there only the operator
+// new / delete counts apply.
+//
+// The audio thread runs blocks with host automation arriving on that same thread between
+// them (setParameter, getParameter and the text queries), sweeping the extremes: vibrato
+// rate 0 and 1 (largest and smallest tables), 1 and 32 voices, every Split and Section,
+// random switches on and off, at 44.1 and 192 kHz, then 20000 blocks of random automation.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <vector>
 
 #include "EngineFixture.h"
 
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-}  // namespace
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VM_COUNT_LIBC 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VM_COUNT_LIBC 0
+#endif
+#endif
+#ifndef VM_COUNT_LIBC
+#define VM_COUNT_LIBC 1
+#endif
+
+#if VM_COUNT_LIBC
+#include <dlfcn.h>
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
+#endif
 
 namespace {
-void* CountedAllocate(std::size_t size) {
-  if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1);
-  if (void* p = std::malloc(size ? size : 1)) return p;
-  throw std::bad_alloc();
+thread_local bool onAudioThread = false;
+std::atomic<long> allocations{0}, frees{0}, locks{0}, waits{0};
+
+void CountAllocation() {
+  if (onAudioThread) allocations.fetch_add(1, std::memory_order_relaxed);
 }
-void CountedFree(void* p) noexcept {
-  if (p && counting.load(std::memory_order_relaxed)) allocations.fetch_add(1);
+void CountFree(void* p) {
+  if (p && onAudioThread) frees.fetch_add(1, std::memory_order_relaxed);
+}
+
+// Marks the calling thread as the audio thread for its lifetime.
+struct tAudioThreadScope {
+  tAudioThreadScope() { onAudioThread = true; }
+  ~tAudioThreadScope() { onAudioThread = false; }
+};
+}  // namespace
+
+#if VM_COUNT_LIBC
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void __libc_free(void*);
+
+void* malloc(size_t size) {
+  CountAllocation();
+  return __libc_malloc(size);
+}
+void* calloc(size_t count, size_t size) {
+  CountAllocation();
+  return __libc_calloc(count, size);
+}
+void* realloc(void* p, size_t size) {
+  CountAllocation();
+  return __libc_realloc(p, size);
+}
+void free(void* p) {
+  CountFree(p);
+  __libc_free(p);
+}
+}
+
+namespace {
+template <class F>
+F Next(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+using tLock = int (*)(pthread_mutex_t*);
+using tYield = int (*)();
+using tSleep = int (*)(const timespec*, timespec*);
+using tClockSleep = int (*)(clockid_t, int, const timespec*, timespec*);
+// Looked up before main, so no lookup happens while counting.
+const tLock realLock = Next<tLock>("pthread_mutex_lock");
+const tLock realTryLock = Next<tLock>("pthread_mutex_trylock");
+const tYield realYield = Next<tYield>("sched_yield");
+const tSleep realSleep = Next<tSleep>("nanosleep");
+const tClockSleep realClockSleep = Next<tClockSleep>("clock_nanosleep");
+void CountLock() {
+  if (onAudioThread) locks.fetch_add(1, std::memory_order_relaxed);
+}
+void CountWait() {
+  if (onAudioThread) waits.fetch_add(1, std::memory_order_relaxed);
+}
+}  // namespace
+
+extern "C" {
+int pthread_mutex_lock(pthread_mutex_t* m) {
+  CountLock();
+  return realLock(m);
+}
+int pthread_mutex_trylock(pthread_mutex_t* m) {
+  CountLock();
+  return realTryLock(m);
+}
+int sched_yield() {
+  CountWait();
+  return realYield();
+}
+int nanosleep(const timespec* duration, timespec* rest) {
+  CountWait();
+  return realSleep(duration, rest);
+}
+int clock_nanosleep(clockid_t clock, int flags, const timespec* duration, timespec* rest) {
+  CountWait();
+  return realClockSleep(clock, flags, duration, rest);
+}
+}
+#endif
+
+namespace {
+// Out of line, so that the compiler never sees free() given a pointer from operator new.
+[[gnu::noinline]] void* Allocate(std::size_t size) {
+  CountAllocation();
+  return std::malloc(size ? size : 1);
+}
+[[gnu::noinline]] void Release(void* p) noexcept {
+  CountFree(p);
   std::free(p);
 }
 }  // namespace
 
-void* operator new(std::size_t size) { return CountedAllocate(size); }
-void* operator new[](std::size_t size) { return CountedAllocate(size); }
-void operator delete(void* p) noexcept { CountedFree(p); }
-void operator delete[](void* p) noexcept { CountedFree(p); }
-void operator delete(void* p, std::size_t) noexcept { CountedFree(p); }
-void operator delete[](void* p, std::size_t) noexcept { CountedFree(p); }
+void* operator new(std::size_t size) {
+  if (void* p = Allocate(size)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void operator delete(void* p) noexcept { Release(p); }
+void operator delete[](void* p) noexcept { operator delete(p); }
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
+void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace vm {
 namespace {
 
-TEST(RealTime, ProcessingAndSettingsChangesAllocateNothing) {
-  tVoicemultiply effect(nullptr);
-  // Grow every table once to its largest size, outside the counted region.
-  effect.setParameter(kVibRate, 0.0f);
-  effect.setParameter(kClones, 1.0f);
-  effect.setParameter(kVibRandom, 1.0f);
-  effect.setParameter(kClones, 0.0f);
-  effect.setParameter(kVibRandom, 0.0f);
+struct tCounts {
+  long allocations, frees, locks, waits;
+};
 
-  std::vector<float> in(512), left(512), right(512);
-  for (size_t i = 0; i < in.size(); ++i) in[i] = 0.3f * std::sin(0.02f * i);
-  float* inputs[] = {in.data()};
-  float* outputs[] = {left.data(), right.data()};
-  const std::pair<int, float> changes[] = {
-      {kClones, 1.0f},   {kTiming, 0.9f}, {kVibDepth, 1.0f}, {kVibRate, 0.5f},
-      {kSplit, 1.0f},    {kSection, 0.5f}, {kFocus, 0.2f},    {kDynRandom, 0.0f},
-      {kDynDepth, 1.0f}, {kMix, 0.3f},     {kDryDelay, 1.0f}, {kVibRandom, 1.0f},
-      {kGain, 0.1f},     {kUnisonFmnts, 0.9f}, {kBassLevel, 1.0f}};
-
-  counting = true;
-  for (const auto& [index, value] : changes) {
-    effect.processReplacing(inputs, outputs, 512);
-    effect.setParameter(index, value);
-    effect.process(inputs, outputs, 512);
-  }
-  counting = false;
-  EXPECT_EQ(allocations.load(), 0);
+tCounts TakeCounts() {
+  return {allocations.exchange(0), frees.exchange(0), locks.exchange(0), waits.exchange(0)};
 }
 
-TEST(RealTime, TheCounterSeesAllocations) {
-  counting = true;
-  auto* table = new std::vector<float>(100);
-  counting = false;
-  delete table;
-  EXPECT_GE(allocations.exchange(0), 2);  // the vector and its storage
+// What a host does on its audio thread around one block: set a value, read values and
+// texts back, process.
+class tAudioHost {
+ public:
+  explicit tAudioHost(tVoicemultiply& effect) : effect(effect) {
+    for (size_t i = 0; i < in.size(); ++i) in[i] = 0.3f * std::sin(0.02f * i);
+  }
+  void Block(int index, float value, int count, bool replacing) {
+    effect.setParameter(index, value);
+    char text[64];
+    effect.getParameterDisplay(index, text);
+    effect.getParameterName(index, text);
+    effect.getParameterLabel(index, text);
+    sink += effect.getParameter(index);
+    float* inputs[] = {in.data()};
+    float* outputs[] = {left.data(), right.data()};
+    if (replacing)
+      effect.processReplacing(inputs, outputs, count);
+    else
+      effect.process(inputs, outputs, count);
+  }
+  float sink = 0.0f;
+
+ private:
+  tVoicemultiply& effect;
+  std::vector<float> in = std::vector<float>(1024), left = std::vector<float>(1024),
+                     right = std::vector<float>(1024);
+};
+
+// The extremes every block size sees: values that size or rebuild tables, move voices in
+// and out, switch sections, and a random stretch in between.
+std::vector<std::pair<int, float>> ExtremeAutomation() {
+  std::vector<std::pair<int, float>> steps;
+  for (float v : {0.0f, 1.0f, 0.0f, 0.5f, 1.0f}) {
+    steps.push_back({kVibRate, v});
+    steps.push_back({kClones, 1.0f - v});
+    steps.push_back({kVibRandom, v});
+    steps.push_back({kDynRandom, 1.0f - v});
+  }
+  for (int split = 0; split <= 5; ++split) steps.push_back({kSplit, split / 5.0f});
+  for (int section = 0; section <= 4; ++section) steps.push_back({kSection, section / 4.0f});
+  for (float v : {0.0f, 1.0f}) {
+    steps.push_back({kUnisonFmnts, v});
+    steps.push_back({kDynDepth, v});
+    steps.push_back({kDryDelay, v});
+    steps.push_back({kVibDepth, v});
+    steps.push_back({kTiming, v});
+    steps.push_back({kMix, 0.5f * v});
+    steps.push_back({kGain, v});
+  }
+  steps.push_back({kSplit, 0.0f});
+  steps.push_back({kUnisonFmnts, 0.5f});
+  return steps;
+}
+
+class AudioThread : public testing::TestWithParam<float> {};
+
+TEST_P(AudioThread, AutomationAndProcessingNeverAllocateLockOrWait) {
+  tVoicemultiply effect(nullptr);
+  effect.setSampleRate(GetParam());
+  effect.resume();
+  tAudioHost host(effect);
+  const std::vector<std::pair<int, float>> steps = ExtremeAutomation();
+  TakeCounts();
+  std::thread audio([&] {
+    const tAudioThreadScope scope;
+    // Each extreme for a few blocks of several sizes, so fades start, wait and end.
+    for (int round = 0; round < 3; ++round)
+      for (const auto& [index, value] : steps)
+        for (int count : {1, 64, 1024})
+          host.Block(index, value, count, (round + count) % 2 == 0);
+    uint32_t seed = 2024;
+    for (int block = 0; block < 20000; ++block) {
+      seed = seed * 1664525u + 1013904223u;
+      const int index = static_cast<int>((seed >> 16) % kParameterCount);
+      host.Block(index, static_cast<float>((seed >> 8) & 0xFFF) / 4095.0f, 128, true);
+    }
+  });
+  audio.join();
+  const tCounts counts = TakeCounts();
+  EXPECT_EQ(counts.allocations, 0);
+  EXPECT_EQ(counts.frees, 0);
+  EXPECT_EQ(counts.locks, 0);
+  EXPECT_EQ(counts.waits, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, AudioThread, testing::Values(44100.0f, 192000.0f));
+
+// After a suspend the first block applies the settings at once, on the audio thread too.
+TEST(RealTime, FirstBlockAfterResumeAppliesSettingsWithoutAllocating) {
+  tVoicemultiply effect(nullptr);
+  tAudioHost host(effect);
+  host.Block(kGain, 0.5f, 512, true);
+  effect.suspend();
+  for (const auto& [index, value] : ExtremeAutomation()) effect.setParameter(index, value);
+  effect.setParameter(kVibRate, 0.0f);
+  effect.setParameter(kClones, 0.0f);
+  effect.resume();
+  TakeCounts();
+  {
+    const tAudioThreadScope scope;
+    host.Block(kVibRandom, 1.0f, 1024, true);
+  }
+  const tCounts counts = TakeCounts();
+  EXPECT_EQ(counts.allocations + counts.frees + counts.locks + counts.waits, 0);
+}
+
+TEST(RealTime, TheCountersSeeWhatTheyCount) {
+  TakeCounts();
+  {
+    const tAudioThreadScope scope;
+    auto* table = new std::vector<float>(100);
+    delete table;
+#if VM_COUNT_LIBC
+    std::mutex mutex;
+    mutex.lock();
+    mutex.unlock();
+    std::this_thread::yield();
+    void* p = std::malloc(16);
+    std::free(p);
+#endif
+  }
+  auto* elsewhere = new int(1);  // not the audio thread: not counted
+  delete elsewhere;
+  const tCounts counts = TakeCounts();
+  EXPECT_GE(counts.allocations, 2);  // the vector and its storage
+  EXPECT_GE(counts.frees, 2);
+#if VM_COUNT_LIBC
+  EXPECT_GE(counts.allocations, 3);
+  EXPECT_EQ(counts.locks, 1);
+  EXPECT_EQ(counts.waits, 1);
+#endif
 }
 
 }  // namespace

@@ -268,6 +268,50 @@ TEST_P(RunAhead, StopsAtEachDrawAndMatchesStep) {
   }
 }
 
+// A voice that fades out reads the offsets its walk would read, turning at both ends
+// without drawing: the same lender and depth factor throughout, its own turning point
+// after a bottom turn when it does not borrow. Checked over a whole period of the walk
+// (several turns), from states the voices reach by running.
+TEST_P(RunAhead, FadeOutOffsetsAreTheWalkWithoutDraws) {
+  const tVoiceCase c = GetParam();
+  const SavedRandomState restore;
+  constexpr int32_t kMask = 32767;
+  const std::vector<float> ring = NoiseRing(kMask + 1, 4);
+  const tSectionRings rings{{ring.data(), ring.data(), ring.data()}, kMask};
+  auto voices = std::make_unique<tVoiceArray>();
+  SetUpVoices(*voices, c);
+  tRandom::SetState(kSeed);
+  for (int32_t i = 0; i < 30000; ++i)
+    for (int32_t k = 0; k < 16; ++k) {
+      float a = 0.0f, b = 0.0f;
+      (*voices)[k].Step(k, rings, (1000 - i) & kMask, c.dynOn, 0.7f, *voices, a, b);
+    }
+  for (const int32_t self : {0, 5, 15}) {
+    SCOPED_TRACE(testing::Message() << "voice " << self);
+    const tSingleClone& voice = (*voices)[self];
+    const int32_t count = 2 * voice.VibTurn() + 500;
+    std::vector<float> offsets(count);
+    voice.FadeOutOffsets(*voices, offsets.data(), count);
+    const bool borrowing = voice.VibRandom();
+    const tVibratoTable& table = (*voices)[borrowing ? voice.VibSource() : self].Table();
+    table.Prepare(0, table.Capacity() - 1);
+    int32_t pos = voice.VibPos(), step = voice.VibStep(), len = voice.VibLen();
+    for (int32_t n = 0; n < count; ++n) {
+      pos += step;
+      if (pos <= 0) {
+        step = 1;
+        pos = 0;
+        if (!borrowing) len = voice.VibTurn();
+      } else if (pos >= len) {
+        step = -1;
+        pos = len;
+      }
+      const float expected = (borrowing ? voice.VibScale() : 1.0f) * table.Entries()[pos];
+      ASSERT_EQ(offsets[n], expected) << "sample " << n;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, RunAhead,
     testing::Values(tVoiceCase{"Plain", false, false, true, 0},

@@ -76,6 +76,7 @@ TEST(DryPath, MixZeroGivesTheDelayedDrySignalAtItsPlace) {
     effect.setParameter(kFocus, c.focus);
     effect.setParameter(kBalance, c.balance);
     effect.setParameter(kDryDelay, c.dryDelay);
+    test::Apply(effect);
     EXPECT_EQ(effect.DryDelaySamples(), c.delaySamples);
     const auto out = Render(effect, Impulse(12000));
     EXPECT_NEAR(out.left[c.delaySamples], c.gainA, 1e-5);
@@ -201,9 +202,11 @@ TEST(SampleRate, DelaysKeepTheirLengthInSecondsAndRingsGrow) {
     // Voice 1 sits at the longest delay: 1 ms + 15.5 * 9 ms = 140.5 ms at Timing 0.5.
     EXPECT_NEAR(effect.Voice(1).Delay() / c.rate, 0.1405, 1.0 / c.rate);
     effect.setParameter(kTiming, 1.0f);  // 271 ms: still inside the ring
+    test::Apply(effect);
     EXPECT_NEAR(effect.Voice(1).Delay() / c.rate, 0.271, 1.0 / c.rate);
     EXPECT_LT(effect.Voice(1).Delay() + 200, effect.RingLength());
     effect.setParameter(kDryDelay, 1.0f);
+    test::Apply(effect);
     EXPECT_EQ(effect.DryDelaySamples(), std::lround(0.25 * c.rate));
     EXPECT_NEAR(effect.Voice(0).VibRateHz(), 5.3796f, 1e-3f);  // rate in Hz unchanged
     // The farthest read of all: the longest delay with the deepest, slowest vibrato, whose
@@ -211,6 +214,7 @@ TEST(SampleRate, DelaysKeepTheirLengthInSecondsAndRingsGrow) {
     effect.setParameter(kVibDepth, 1.0f);
     effect.setParameter(kVibRate, 0.0f);
     effect.setParameter(kVibRandom, 1.0f);
+    test::Apply(effect);
     int32_t deepestTable = 0;
     for (int32_t i = 0; i < kMaxClones; ++i)
       deepestTable = std::max(deepestTable, effect.Voice(i).TableDepth());

@@ -7,7 +7,7 @@
 #include <limits>
 #include <string>
 
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 
 namespace vm {
 namespace {

@@ -112,9 +112,11 @@ TEST(Sections, VoicesReadTheirSectionByVoiceIndex) {
   for (const auto& c : cases) {
     tVoicemultiply effect(nullptr);
     effect.setParameter(kSplit, 0.4f);
+    test::Apply(effect);
     effect.setParameter(kSection, c.section);
     effect.setParameter(kClones, c.clones);
     effect.setParameter(kSplit, c.split / 5.0f);
+    test::Apply(effect);
     ASSERT_EQ(int(effect.Setting(kSplit)), c.split);
     for (int i = 0; i < int(effect.Setting(kClones)); ++i)
       EXPECT_EQ(Name(effect.Voice(i).Source()), Name(pattern(c.split, i)))

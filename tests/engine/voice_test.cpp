@@ -5,8 +5,9 @@
 
 #include <cmath>
 
+#include "EngineFixture.h"
 #include "analysis/Random.h"
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 
 namespace vm {
 namespace {
@@ -32,6 +33,7 @@ TEST(Voice, DelaysFollowTimingAndTheTimingTable) {
   EXPECT_EQ(effect.Voice(1).Delay(), 6196);   // entry 1000: timing 15.5
   EXPECT_FLOAT_EQ(effect.Voice(1).Timing(), 15.5f);
   effect.setParameter(kSection, 0.25f);       // order B: voice 0 takes position 31 (395)
+  test::Apply(effect);
   EXPECT_EQ(effect.Voice(0).Delay(),
             std::lround((441.0 - 44.1) * (15.5 * 0.395) + 44.1));
 }
@@ -53,9 +55,11 @@ TEST(Voice, VibratoOfVoiceZeroAtSixteenVoices) {
 TEST(Voice, FewVoicesGetTheWiderRateRange) {
   tVoicemultiply effect(nullptr);
   effect.setParameter(kClones, 1.0f / 31);  // two voices
+  test::Apply(effect);
   const double wide = std::pow(10.0, std::log10(0.75) + (std::log10(12.0) - std::log10(0.75)) * 0.8);
   EXPECT_NEAR(effect.Voice(0).VibRateHz(), wide, 1e-3);
   effect.setParameter(kVibRandom, 1.0f);
+  test::Apply(effect);
   const double narrow = std::pow(10.0, std::log10(1.1) + (std::log10(8.0) - std::log10(1.1)) * 0.8);
   EXPECT_NEAR(effect.Voice(0).VibRateHz(), narrow, 1e-3);
 }
@@ -78,6 +82,7 @@ TEST(Voice, StereoPlaces) {
     tVoicemultiply effect(nullptr);
     effect.setParameter(kSection, c.sectionValueQuarter * 0.25f);
     effect.setParameter(kClones, (c.clones - 1) / 31.0f);
+    test::Apply(effect);
     const float norm = 1.078f / std::sqrt(static_cast<float>(c.clones));
     EXPECT_NEAR(effect.Voice(c.voice).GainLeft(), norm * c.q, 1e-6f) << c.clones << " " << c.voice;
     EXPECT_NEAR(effect.Voice(c.voice).GainRight(), norm * (1 - c.q), 1e-6f);

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/Voicemultiply.h"
+#include "vst/Voicemultiply.h"
 #include "vst/VstAbi.h"
 
 namespace vm {

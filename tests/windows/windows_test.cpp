@@ -10,7 +10,7 @@
 #include <string>
 
 #include "PluginHost.h"
-#include "engine/Voicemultiply.h"
+#include "engine/Parameters.h"
 
 namespace vm {
 namespace {
