@@ -35,6 +35,9 @@ constexpr double kFadeInSeconds = 0.02;
 // The voices start from silence behind their delays; both the reference and the run
 // under test are judged only from here on (samples).
 constexpr size_t kJudgedFrom = kRateHz * 3 / 10;
+// A change must be heard within this many samples: the voices read the sections with
+// delays of up to 271 ms.
+constexpr size_t kAudibleWithin = kRateHz * 3 / 10;
 // A change is a click when a second difference exceeds this many times the largest of
 // the unchanged runs.
 constexpr float kClickFactor = 6.0f;
@@ -101,9 +104,10 @@ inline float ToneSecondDifference() {
 }
 
 // An unchanged run whose second differences reach this many times the tone's clicks by
-// itself and cannot serve as a scale. Ordinary runs stay near 1x (unison at unity gain)
-// and below 15x (octave-up alto section, +8 dB output gain).
-constexpr float kOrdinaryFactor = 40.0f;
+// itself and cannot serve as a scale. Ordinary runs stay near 1x (unison at unity gain),
+// near 3x at +8 dB output gain and below 13x with all three sections singing (the alto
+// section an octave up has four times the tone's second differences).
+constexpr float kOrdinaryFactor = 20.0f;
 
 // The scale of ordinary second differences: the largest of every unchanged run, per
 // channel.
@@ -116,8 +120,9 @@ struct tScale {
   bool Ordinary() const { return std::max(left, right) < kOrdinaryFactor * ToneSecondDifference(); }
   std::string Account() const {
     std::ostringstream text;
-    text << "unchanged runs reach " << left << " (left) and " << right << " (right), the tone "
-         << ToneSecondDifference();
+    text << "an unchanged run clicks by itself: its second differences reach " << left
+         << " (left) and " << right << " (right), the tone's " << ToneSecondDifference()
+         << "; ordinary runs stay below " << kOrdinaryFactor << " x the tone's";
     return text.str();
   }
 };

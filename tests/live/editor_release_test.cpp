@@ -23,7 +23,6 @@ namespace {
 constexpr size_t kBeforeBlocks = Blocks(0.5);  // audio before the release
 constexpr size_t kAfterBlocks = Blocks(1.0);
 constexpr size_t kRunBlocks = kBeforeBlocks + kAfterBlocks;
-constexpr size_t kAudibleWithin = kRateHz * 3 / 10;  // samples; the longest voice delay is 271 ms
 constexpr uint32_t kRandomStart = 12345;
 
 // One gesture on the form: the value it leaves on the control and where the effect's
