@@ -36,6 +36,10 @@ for i = 0, plugin:parameter_count () - 1 do
 	print ("value", i, ARDOUR.LuaAPI.get_processor_param (effect, i))
 end
 
+-- The saved session records how Ardour took each parameter (its automation state and
+-- flags); scripts/ardour.sh reads it back.
+assert (Session:save_state ("", false, false, false, false, false) == 0, "session not saved")
+
 local export = Session:simple_export ()
 export:set_name ("ardour-render")
 export:set_folder (dir)

@@ -4,10 +4,13 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "PluginHost.h"
 #include "vst/Voicemultiply.h"
@@ -59,6 +62,26 @@ TEST(Binary, RecordNamesAndProgram) {
   EXPECT_FLOAT_EQ(host.GetParameter(kTiming), 0.7f);
   EXPECT_EQ(host.ParameterDisplay(kTiming), "7.299999");  // 9 * 0.7f + 1 as a float
   EXPECT_EQ(host.Dispatch(effIdentify), FourCC('N', 'v', 'E', 'f'));
+}
+
+// A host asks before it records automation of a parameter: each of the 21 may be
+// automated, no other index; asking writes nothing and changes no value.
+TEST(Binary, EveryParameterCanBeAutomated) {
+  tPluginHost host(PluginPath());
+  constexpr unsigned char kFill = 0x5a;
+  std::vector<float> valuesBefore;
+  for (int32_t i = 0; i < 21; ++i) valuesBefore.push_back(host.GetParameter(i));
+  const auto ask = [&](int32_t index) {
+    unsigned char text[256];
+    std::memset(text, kFill, sizeof text);
+    const intptr_t answer = host.Dispatch(effCanBeAutomated, index, 0, text);
+    EXPECT_EQ(std::count(std::begin(text), std::end(text), kFill), std::ssize(text))
+        << "index " << index << " wrote into the text";
+    return answer;
+  };
+  for (int32_t i = 0; i < 21; ++i) EXPECT_EQ(ask(i), 1) << host.ParameterName(i);
+  for (int32_t index : {-1, 21, 1000}) EXPECT_EQ(ask(index), 0) << "index " << index;
+  for (int32_t i = 0; i < 21; ++i) EXPECT_EQ(host.GetParameter(i), valuesBefore[i]) << host.ParameterName(i);
 }
 
 // The binary's audio equals the engine's, sample for sample, for settings without random
