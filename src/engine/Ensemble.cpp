@@ -205,7 +205,7 @@ void tEnsemble::InitVoiceTables() {
 // construction, a suspend or a new sample rate.
 void tEnsemble::ConfigureAtOnce(const tSettings& latest) {
   applied = latest;
-  ConfigureVoices(false);
+  ConfigureVoices();
   dryDelaySamples = nearest(Clamped(applied.DryDelay) * kMaxDryDelaySeconds * engineRate);
   ConfigureHeads();
   SetGainTargets(applied, true);
@@ -215,7 +215,7 @@ void tEnsemble::ConfigureAtOnce(const tSettings& latest) {
 
 // The voices for the applied settings: which delay, vibrato, level movement, place and
 // ring each voice gets. While sound runs, restarted walks turn at their new halves.
-void tEnsemble::ConfigureVoices(bool whileSounding) {
+void tEnsemble::ConfigureVoices() {
   const tSettings& s = applied;
   const int32_t count = CountOf(s);
   const float dynDepth = Clamped(s.DynDepth), dynRate = Clamped(s.DynRate);
@@ -234,7 +234,6 @@ void tEnsemble::ConfigureVoices(bool whileSounding) {
   setup.width = range.hi - range.lo;
   setup.count = count;
   setup.dynChanged = dynChanged;
-  setup.turnAtNewHalf = whileSounding;
   // Few voices get a wider choice of vibrato rates: 0.75 to 12 Hz instead of 1.1 to 8 Hz.
   const bool narrowRates = count > 3 || vibRandom;
   vibRateLogMin = static_cast<float>(std::log10(narrowRates ? 1.1 : 0.75));
@@ -418,7 +417,7 @@ void tEnsemble::StartVoiceFade(const tSettings& latest) {
     voice.FadeOutOffsets(voices, fadingOffsets.get() + static_cast<size_t>(k) * length, length);
   }
   CopyVoiceSettings(latest, applied);
-  ConfigureVoices(true);
+  ConfigureVoices();
   voiceFadeAt = 0;
   const tSplitSections after = SectionsOf(applied.Split);
   SetSections({before.bass || after.bass, before.unison || after.unison, before.alto || after.alto},

@@ -109,7 +109,7 @@ class tEnsemble {
   void TakeChanges();
   void ApplyWaitingChanges();
   void ConfigureAtOnce(const tSettings& latest);
-  void ConfigureVoices(bool whileSounding);
+  void ConfigureVoices();
   void ConfigureHeads();
   void SetGainTargets(const tSettings& latest, bool atOnce);
   void StartVoiceFade(const tSettings& latest);

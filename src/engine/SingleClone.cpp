@@ -42,7 +42,7 @@ void tSingleClone::SetSampleRate(float rateHz) {
   table.Grow(TableEntriesFor(rateHz));
 }
 
-void tSingleClone::Configure(bool resetDynamics, bool turnAtNewHalf) {
+void tSingleClone::Configure(bool resetDynamics) {
   SetFloatControl();
   const float key[3] = {vibRateLogMin, vibRateLogMax, vibRate};
   if (std::memcmp(key, rateBaseKey, sizeof key) != 0) {
@@ -56,7 +56,7 @@ void tSingleClone::Configure(bool resetDynamics, bool turnAtNewHalf) {
   const int32_t half = std::clamp(period / 2, 1, table.Capacity() - 1);
   table.Rebuild(depth, half);
   vibTurn = half - 1;
-  if (turnAtNewHalf) vibLen = vibTurn;
+  vibLen = vibTurn;
 
   if (vibRandom) {
     vibStep = 1;
@@ -146,7 +146,7 @@ void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
     rateBaseKey[2] = vibRate;
     rateBase = setup.vibRateBase;
   }
-  Configure(setup.dynChanged, setup.turnAtNewHalf);
+  Configure(setup.dynChanged);
 }
 
 // The sample step of Step, sample after sample, with every field of the walk and the ramp

@@ -42,10 +42,6 @@ struct tVoiceSetup {
   float width;           // width of the stereo range, 0..1
   int32_t count;         // clones sounding
   bool dynChanged;       // restart the level ramps
-  // Restarted walks turn at their new turning points at once. While sound runs a first
-  // swing to the previous turning point would read past the new half into what the table
-  // held for the previous shape: a jump of the read position.
-  bool turnAtNewHalf;
   float vibRateLogMin;   // log10 of the lowest vibrato rate in Hz
   float vibRateLogMax;   // log10 of the highest
   double vibRateBase;    // VibratoRateBase of these and VibRate (the same for every voice);
@@ -65,9 +61,10 @@ class tSingleClone {
   explicit tSingleClone(float sampleRateHz = 44100.0f);  // Create; allocates its table
 
   // Recomputes vibrato table, walk start, delay and, when asked, the level ramp. The
-  // restarted walk's first swing turns where the walk in progress would have turned (the
-  // previous turning point), unless `turnAtNewHalf`: then it turns at the new one at once.
-  void Configure(bool resetDynamics, bool turnAtNewHalf = false);
+  // restarted walk starts and turns on the new table: a first swing to the previous
+  // turning point would read past the new half into what the table held for the previous
+  // shape (at construction, a 0.65 Hz walk 19 ms deep), then jump back onto the new one.
+  void Configure(bool resetDynamics);
 
   // The voice's part of the ensemble's reconfiguration, for voice `index`.
   void SetUp(int32_t index, const tVoiceSetup& setup);

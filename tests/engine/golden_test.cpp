@@ -4,7 +4,12 @@
 // float bits of both outputs of a few seconds of a sung-like tone with a little noise.
 //
 // The hashes were recorded from the engine that reconfigured synchronously inside
-// setParameter. A failure here means the sound of a configured ensemble changed.
+// setParameter. Three were recorded again when the first vibrato swing after construction
+// was mended (Defaults, HighRateSlowVibratoLongDelays, FewVoicesStaticLevels): each walk
+// then started and turned on the construction-time turning point, reading a stale 0.65 Hz
+// table up to 19 ms deep for the first second and jumping back onto the real one, audibly.
+// The others still hold the old engine's bits. A failure here means the sound of a
+// configured ensemble changed.
 
 #include <gtest/gtest.h>
 
@@ -106,7 +111,7 @@ TEST_P(GoldenRender, FreshlyConfiguredEngineSoundsAsRecorded) {
 INSTANTIATE_TEST_SUITE_P(
     Recorded, GoldenRender,
     testing::Values(
-        tGoldenCase{"Defaults", 44100.0f, {}, {}, 0x88870bd006783802ull},
+        tGoldenCase{"Defaults", 44100.0f, {}, {}, 0x74922d7e765ddaf7ull},
         tGoldenCase{"ThirtyTwoVoicesAllRandom", 44100.0f,
                     {{kClones, 1.0f}, {kVibRandom, 1.0f}, {kDynRandom, 1.0f}}, {}, 0x53fc14351987f755ull},
         tGoldenCase{"AllSectionsShiftedUnison", 44100.0f,
@@ -115,11 +120,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {{kSection, 0.5f}, {kDryDelay, 0.3f}, {kMix, 0.6f}}, {}, 0x4d1e6df3049e0273ull},
         tGoldenCase{"HighRateSlowVibratoLongDelays", 96000.0f,
                     {{kTiming, 0.9f}, {kClones, 0.6f}, {kGain, 0.3f}, {kVibRate, 0.2f}}, {},
-                    0x2ad2cec6b610581bull},
+                    0x86428a780ba05ea8ull},
         tGoldenCase{"FewVoicesStaticLevels", 44100.0f,
                     {{kDynDepth, 0.0f}, {kFocus, 0.4f}, {kBalance, 0.7f},
                      {kUnisonLevel, 0.8f}, {kClones, 2.0f / 31}},
-                    {}, 0x3cfcfaf00130d2cbull},
+                    {}, 0xa514eeb884302940ull},
         tGoldenCase{"LowerRateFirstSwingOfTheHigher", 22050.0f, {{kDynRandom, 0.0f}}, {}, 0xec2f7c47217ed2edull},
         tGoldenCase{"SettingsWhileSuspended", 44100.0f, {{kSplit, 0.6f}},
                     {{kClones, 0.2f}, {kVibDepth, 0.8f}, {kDynRate, 0.3f}, {kBassLevel, 0.9f},
