@@ -788,36 +788,38 @@ void tEnsemble::MixChunk(float* outA, float* outB, int32_t length, int32_t first
   }
 }
 
-// The same while something moves: the fading voices crossfade into the new ones, the old
-// dry tap into the new one, and the gains glide, sample by sample.
+// The fading voices' sums crossfade into the new voices' sums over the first `samples`
+// samples of the chunk, in place: one weight per sample, no other state, so the loop runs
+// in vector lanes.
+void tEnsemble::CrossfadeVoiceSums(int32_t samples) {
+  float* sumA = chunkSumA.get();
+  float* sumB = chunkSumB.get();
+  const float* oldA = fadingSumA.get();
+  const float* oldB = fadingSumB.get();
+  const float* weights = fade.Weights() + voiceFadeAt + 1;
+  for (int32_t i = 0; i < samples; ++i) sumA[i] = oldA[i] + weights[i] * (sumA[i] - oldA[i]);
+  for (int32_t i = 0; i < samples; ++i) sumB[i] = oldB[i] + weights[i] * (sumB[i] - oldB[i]);
+}
+
+// The output samples while the dry tap crossfades or the gains glide, sample by sample.
 void tEnsemble::MixChunkMoving(float* outA, float* outB, int32_t length, int32_t firstPos,
                                bool replacing) {
   const float* sumA = chunkSumA.get();
   const float* sumB = chunkSumB.get();
-  const float* oldA = fadingSumA.get();
-  const float* oldB = fadingSumB.get();
   const int32_t tap = std::clamp(dryDelaySamples, 0, ringMask);
   const int32_t oldTap = std::clamp(dryDelayFrom, 0, ringMask);
-  const int32_t fadeLength = fade.Length();
-  // Samples of this chunk inside each crossfade (both may end within it).
-  const int32_t voiceFadeSamples = voiceFadeAt >= 0 ? std::min(length, fadeLength - voiceFadeAt) : 0;
-  const int32_t dryFadeSamples = dryFadeAt >= 0 ? std::min(length, fadeLength - dryFadeAt) : 0;
+  // Samples of this chunk inside the dry crossfade (it may end within it).
+  const int32_t dryFadeSamples = dryFadeAt >= 0 ? std::min(length, fade.Length() - dryFadeAt) : 0;
   for (int32_t i = 0; i < length; ++i) {
     const int32_t samplePos = (firstPos - i) & ringMask;
-    float voicesA = sumA[i], voicesB = sumB[i];
-    if (i < voiceFadeSamples) {
-      const float w = fade.Weight(voiceFadeAt + i + 1);
-      voicesA = oldA[i] + w * (voicesA - oldA[i]);
-      voicesB = oldB[i] + w * (voicesB - oldB[i]);
-    }
     float d = dryRing[(samplePos + tap) & ringMask];
     if (i < dryFadeSamples) {
       const float old = dryRing[(samplePos + oldTap) & ringMask];
       d = old + fade.Weight(dryFadeAt + i + 1) * (d - old);
     }
     const float wetGain = wet.Next(), dryGain = dry.Next();
-    const float a = voicesA * wetGain + dryGain * d * dryA.Next();
-    const float b = voicesB * wetGain + dryGain * d * dryB.Next();
+    const float a = sumA[i] * wetGain + dryGain * d * dryA.Next();
+    const float b = sumB[i] * wetGain + dryGain * d * dryB.Next();
     if (replacing) {
       outA[i] = a;
       outB[i] = b;
@@ -846,10 +848,13 @@ void tEnsemble::RenderBlock(const float* in, float* outA, float* outB, int32_t c
     // one buffer as input and first output.
     WriteChunkRings(in + start, length, firstPos);
     RenderVoices(rings, firstPos, length);
-    if (voiceFadeAt >= 0)
-      RenderFadingVoices(rings, firstPos, std::min(length, fadeLength - voiceFadeAt));
-    const bool moving = voiceFadeAt >= 0 || dryFadeAt >= 0 || wet.Moving() || dry.Moving() ||
-                        dryA.Moving() || dryB.Moving();
+    if (voiceFadeAt >= 0) {
+      const int32_t fadingSamples = std::min(length, fadeLength - voiceFadeAt);
+      RenderFadingVoices(rings, firstPos, fadingSamples);
+      CrossfadeVoiceSums(fadingSamples);
+    }
+    const bool moving =
+        dryFadeAt >= 0 || wet.Moving() || dry.Moving() || dryA.Moving() || dryB.Moving();
     if (moving)
       MixChunkMoving(outA + start, outB + start, length, firstPos, replacing);
     else

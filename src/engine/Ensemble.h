@@ -138,6 +138,7 @@ class tEnsemble {
   void RenderVoices(const tSectionRings& rings, int32_t firstPos, int32_t length);
   void RenderFadingVoices(const tSectionRings& rings, int32_t firstPos, int32_t length);
   void StepAllVoices(const tSectionRings& rings, int32_t pos, float& sumA, float& sumB);
+  void CrossfadeVoiceSums(int32_t samples);
   void MixChunk(float* outA, float* outB, int32_t length, int32_t firstPos, bool replacing);
   void MixChunkMoving(float* outA, float* outB, int32_t length, int32_t firstPos,
                       bool replacing);

@@ -20,13 +20,13 @@
 namespace vm {
 
 // One raised-cosine shape and the rotations that step its cosines along: by r entries,
-// r = 1..4 (cos and sin of r pi / half).
+// r = 1..8 (cos and sin of r pi / half).
 struct tRaisedCosineShape {
   tRaisedCosineShape() = default;
   tRaisedCosineShape(int32_t depth, int32_t half);
   int32_t depth = -1;
   int32_t half = -1;  // -1: no shape
-  double stepCos[5] = {}, stepSin[5] = {};
+  double stepCos[9] = {}, stepSin[9] = {};
 };
 
 // The table entries j = first..last of a shape, bit for bit the library-cosine formula,
