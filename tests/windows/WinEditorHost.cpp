@@ -1,11 +1,15 @@
 // A Windows host for the editor, run under wine on a virtual X server: opens the DLL's
 // editor in a top-level window, drives the Gain knob and a section button with the mouse
-// messages a person's clicks produce, and saves what the window shows as a PNG.
+// messages a person's clicks produce, and saves what the window shows as a PNG. Then two
+// races with other threads: a host change made during a drag (which the release must not
+// overwrite) and an open from a second thread while the editor is open (refused).
 // Exit status 0 when every check holds; each failure is printed.
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "graphics/Bitmap.h"
 #include "graphics/Png.h"
@@ -42,6 +46,15 @@ void PumpMessages(AEffect* effect, int rounds = 20) {
     }
     effect->dispatcher(effect, effEditIdle, 0, 0, nullptr, 0);
     Sleep(5);
+  }
+}
+
+// The window's queue only: paints and posted input, no effEditIdle.
+void PumpWindowMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
   }
 }
 
@@ -113,6 +126,84 @@ TBitmap Screenshot(HWND window) {
   return shot;
 }
 
+constexpr int kMix = 13, kTiming = 1;
+constexpr int kMixLeft = 516, kMixTop = 295, kKnobSize = 104;  // rkMix's box
+constexpr int kTimingX = 25 + 52, kTimingY = 295 + 52;         // rkTiming's centre
+
+// Whether any pixel of rkMix's box differs between two captures of the editor.
+bool MixKnobDiffers(const TBitmap& before, const TBitmap& after) {
+  for (int y = kMixTop; y < kMixTop + kKnobSize; ++y)
+    for (int x = kMixLeft; x < kMixLeft + kKnobSize; ++x)
+      if (before.Pixel(x, y) != after.Pixel(x, y)) return true;
+  return false;
+}
+
+// What the editor shows once its pending paints are done.
+TBitmap PaintedScreenshot(HWND editor) {
+  PumpWindowMessages();
+  UpdateWindow(editor);
+  return Screenshot(editor);
+}
+
+// A host change (from another thread, as automation comes from the audio thread) made
+// while the user drags Timing: the release writes the form back, Mix must keep the host's
+// value and the Mix knob must show it at the next idle.
+void CheckHostChangeDuringDrag(AEffect* effect, HWND editor) {
+  // The Mix knob starts far from the host's coming 0.2, so that its move shows.
+  effect->setParameter(effect, kMix, 0.7f);
+  effect->dispatcher(effect, effEditIdle, 0, 0, nullptr, 0);
+  const float timingBefore = effect->getParameter(effect, kTiming);
+  SendMessageW(editor, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(kTimingX, kTimingY - 30));
+  SendMessageW(editor, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(kTimingX + 30, kTimingY));
+  const TBitmap beforeHostChange = PaintedScreenshot(editor);
+  std::thread automation([effect] { effect->setParameter(effect, kMix, 0.2f); });
+  automation.join();
+  SendMessageW(editor, WM_LBUTTONUP, 0, MAKELPARAM(kTimingX + 30, kTimingY));
+  Check(effect->getParameter(effect, kMix) == 0.2f, "the release overwrote the host's Mix");
+  Check(effect->getParameter(effect, kTiming) != timingBefore, "Timing unchanged by the drag");
+
+  effect->dispatcher(effect, effEditIdle, 0, 0, nullptr, 0);
+  const TBitmap afterIdle = PaintedScreenshot(editor);
+  Check(effect->getParameter(effect, kMix) == 0.2f, "the idle overwrote the host's Mix");
+  Check(MixKnobDiffers(beforeHostChange, afterIdle), "the Mix knob does not show the host's value");
+}
+
+// An open from a second thread, with a window of its own, while the editor is open on
+// this one: refused, the editor stays in the host's window, and this thread keeps the GUI
+// role (a host change made here moves the knob at this thread's next idle).
+void CheckOpenFromSecondThread(AEffect* effect, HWND hostWindow, HWND editor) {
+  intptr_t strayOpen = -1;
+  bool strayWindowGotChild = false;
+  std::atomic<bool> strayDone{false};
+  std::thread stray([&] {
+    HWND strayWindow = MakeTopLevel();
+    strayOpen = effect->dispatcher(effect, effEditOpen, 0, 0, strayWindow, 0);
+    effect->dispatcher(effect, effEditIdle, 0, 0, nullptr, 0);
+    PumpWindowMessages();
+    strayWindowGotChild = GetWindow(strayWindow, GW_CHILD) != nullptr;
+    DestroyWindow(strayWindow);
+    strayDone = true;
+  });
+  // This thread keeps serving its windows meanwhile, as a host's user-interface thread
+  // does: a message the second thread sends to the editor's window is answered.
+  while (!strayDone) {
+    PumpWindowMessages();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+  stray.join();
+  Check(strayOpen == 0, "an open from a second thread while open was accepted");
+  Check(!strayWindowGotChild, "the second thread's window received the editor");
+  Check(GetParent(editor) == hostWindow && IsWindowVisible(editor),
+        "the editor left the host's window after the second thread's open");
+
+  const TBitmap before = PaintedScreenshot(editor);
+  effect->setParameter(effect, kMix, 0.3f);
+  effect->dispatcher(effect, effEditIdle, 0, 0, nullptr, 0);
+  const TBitmap after = PaintedScreenshot(editor);
+  Check(effect->getParameter(effect, kMix) == 0.3f, "Mix not 0.3 after the host's change");
+  Check(MixKnobDiffers(before, after), "the Mix knob stood still after the second thread's open");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -169,6 +260,9 @@ int main(int argc, char** argv) {
     const TBitmap shot = Screenshot(editor);
     Check(shot.Pixel(10, 10) != shot.Pixel(cx, cy), "window shows one colour");
     Check(SavePng(shot, argv[2]), "screenshot not saved");
+
+    CheckHostChangeDuringDrag(effect, editor);
+    CheckOpenFromSecondThread(effect, window, editor);
   }
 
   for (int cycle = 0; cycle < 50; ++cycle) {
