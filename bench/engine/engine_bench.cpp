@@ -97,6 +97,25 @@ constexpr tParameterIndex kAutomated[] = {
     kAltoLevel, kSection, kFocus, kBalance, kMix, kDryDelay, kDynDepth, kDynRate,
     kDynRandom, kUnisonLevel, kGain};
 
+// One timed 512-sample block of the test tone per iteration, `beforeBlock` run first;
+// reports the real-time factor.
+template <class F>
+void RunBlocks(benchmark::State& state, tVoicemultiply& effect, F&& beforeBlock) {
+  const std::vector<float> tone = TestTone(kRateHz);
+  std::vector<float> left(kBlock), right(kBlock);
+  size_t offset = 0;
+  for (auto _ : state) {
+    beforeBlock();
+    float* inputs[] = {const_cast<float*>(tone.data()) + offset};
+    float* outputs[] = {left.data(), right.data()};
+    effect.processReplacing(inputs, outputs, kBlock);
+    benchmark::DoNotOptimize(left.data());
+    offset = (offset + kBlock) % (tone.size() - kBlock);
+  }
+  state.counters["x_realtime"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kBlock / kRateHz, benchmark::Counter::kIsRate);
+}
+
 // One random automation step: a random parameter of kAutomated to a random value.
 void RandomStep(tVoicemultiply& effect, uint32_t& seed) {
   seed = seed * 1664525u + 1013904223u;
@@ -113,23 +132,13 @@ void ProcessAutomated(benchmark::State& state) {
   const bool automated = state.range(1) == 1;
   tVoicemultiply effect(nullptr);
   effect.setParameter(kClones, (clones - 1) / 31.0f);
-  const std::vector<float> tone = TestTone(kRateHz);
-  std::vector<float> left(kBlock), right(kBlock);
-  size_t offset = 0;
   uint32_t seed = 77;
   if (state.range(1) == 2) {
     for (int step = 0; step < 200; ++step) RandomStep(effect, seed);
   }
-  for (auto _ : state) {
+  RunBlocks(state, effect, [&] {
     if (automated) RandomStep(effect, seed);
-    float* inputs[] = {const_cast<float*>(tone.data()) + offset};
-    float* outputs[] = {left.data(), right.data()};
-    effect.processReplacing(inputs, outputs, kBlock);
-    benchmark::DoNotOptimize(left.data());
-    offset = (offset + kBlock) % (tone.size() - kBlock);
-  }
-  state.counters["x_realtime"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kBlock / kRateHz, benchmark::Counter::kIsRate);
+  });
 }
 BENCHMARK(ProcessAutomated)
     ->ArgNames({"clones", "automated"})
@@ -143,20 +152,10 @@ void ProcessEveryBlockChanging(benchmark::State& state) {
   const tParameterIndex index = state.range(1) != 0 ? kTiming : kGain;
   tVoicemultiply effect(nullptr);
   effect.setParameter(kClones, (clones - 1) / 31.0f);
-  const std::vector<float> tone = TestTone(kRateHz);
-  std::vector<float> left(kBlock), right(kBlock);
-  size_t offset = 0;
   int step = 0;
-  for (auto _ : state) {
+  RunBlocks(state, effect, [&] {
     effect.setParameter(index, 0.3f + 0.4f * static_cast<float>(step++ % 64) / 64.0f);
-    float* inputs[] = {const_cast<float*>(tone.data()) + offset};
-    float* outputs[] = {left.data(), right.data()};
-    effect.processReplacing(inputs, outputs, kBlock);
-    benchmark::DoNotOptimize(left.data());
-    offset = (offset + kBlock) % (tone.size() - kBlock);
-  }
-  state.counters["x_realtime"] = benchmark::Counter(
-      static_cast<double>(state.iterations()) * kBlock / kRateHz, benchmark::Counter::kIsRate);
+  });
 }
 BENCHMARK(ProcessEveryBlockChanging)
     ->ArgNames({"clones", "voices"})
