@@ -8,7 +8,7 @@ PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev \
   libsndfile1-dev libstb-dev fonts-liberation2 libx11-dev libxtst-dev xvfb xauth \
   g++-mingw-w64-x86-64-posix wine64 imagemagick clang libclang-rt-14-dev rubberband-cli
 
-.PHONY: deps demo build windows test bench fuzz soak clean
+.PHONY: deps demo build windows test bench bench-windows fuzz soak clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
@@ -41,6 +41,10 @@ bench: deps
 	cmake --preset bench
 	cmake --build --preset bench -j $(JOBS)
 	@for b in $$(find build-bench/bench -maxdepth 2 -type f -executable); do echo "== $$b"; $$b; done
+
+# The Windows build under wine against the Linux build, same timing program, same machine.
+bench-windows: deps
+	bash scripts/bench-windows.sh
 
 fuzz: deps
 	bash scripts/fuzz.sh $(SECONDS)

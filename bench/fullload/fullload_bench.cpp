@@ -1,17 +1,22 @@
-// The ensemble at full load against Rubber Band on the same 20 s sung vowel at 44.1 kHz.
+// The ensemble at full load against Rubber Band, side by side in one run, on two 20 s
+// inputs at 44.1 kHz: the project's sung vowel (150 Hz "ah") and a 150 Hz sawtooth with a
+// 5 Hz vibrato and a little noise (bench/support/BenchSupport.h).
 //
-// FullLoad: 32 voices over all three sections (Split B:U:A), the unison section
-// formant-shifted, both random switches on, 512-sample blocks through processReplacing.
-// RubberBand: `rubberband -3 -F -p -12` (finer engine, formants kept, an octave down) on
-// the same signal written to a temporary WAV file, timed as a child process.
+// Full load: 32 voices over all three sections (Split B:U:A), the unison section
+// formant-shifted, both random switches on, 512-sample blocks through processReplacing,
+// timed with the thread's CPU clock. Rubber Band: `rubberband -3 -F -p -12` (finer engine,
+// formants kept, an octave down; Debian's rubberband-cli) on the same signal written to a
+// temporary WAV file, timed as a child process by its user plus system time (getrusage
+// through wait4: all of its threads, its start-up and its file input and output).
 //
-// Both report "x_realtime": seconds of audio per second of CPU (the real-time factor on
-// one core; for Rubber Band the child's user plus system time, which counts all of its
-// threads). Rubber Band's wall-clock factor is reported as "x_realtime_wall". After the
-// runs a summary prints the two factors and their ratio, full load over Rubber Band: how
-// many times faster than Rubber Band's octave shift the whole ensemble runs. Without a
-// rubberband program on PATH (Debian package rubberband-cli) only the full load figure
-// is given.
+// Each iteration runs Rubber Band once and then one full-load pass over the same input,
+// so the two sides see the same machine. Counters, per input:
+//   fullload_cpu_s, rubberband_cpu_s   CPU seconds of one pass (mean over the iterations)
+//   x_realtime, rubberband_x_realtime  seconds of audio per CPU second (one core)
+//   rubberband_x_realtime_wall         Rubber Band's factor by the wall clock
+//   speedup_vs_rubberband              rubberband_cpu_s / fullload_cpu_s
+// A summary of both inputs follows the table. Without a rubberband program on PATH the
+// benchmark stops with an error that says so.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -19,7 +24,6 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,89 +31,36 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <optional>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "support/BenchSupport.h"
 #include "vst/Voicemultiply.h"
-#include "signals/Signals.h"
 
 extern char** environ;
 
 namespace vm {
 namespace {
 
-constexpr int kRateHz = 44100;
+using bench::kRateHz;
+using bench::tInput;
+
 constexpr int kBlock = 512;              // samples per processReplacing call
-constexpr double kSignalSeconds = 20.0;  // length of the test vowel
-constexpr double kVowelF0Hz = 150.0;     // a low sung voice; formants of "ah": 700/1220/2600 Hz
+constexpr double kSignalSeconds = 20.0;  // length of each input
 constexpr const char* kRubberBand = "rubberband";
 
-// The figures of the last run of each benchmark, for the summary.
+// The figures of each input's run, for the summary.
 struct tFigures {
-  std::optional<double> fullLoadRtf;
-  std::optional<double> rubberBandRtf;
-  std::optional<double> rubberBandWallRtf;
-  std::string rubberBandProblem;
+  double fullLoadRtf = 0;
+  double rubberBandRtf = 0;
+  double rubberBandWallRtf = 0;
+  std::string problem;
 };
-tFigures figures;
-
-const std::vector<float>& Vowel() {
-  static const std::vector<float> vowel = signals::SungVowel(
-      kVowelF0Hz, kRateHz, static_cast<size_t>(kSignalSeconds * kRateHz), 0.5, signals::kVowelA);
-  return vowel;
-}
-
-double ThreadCpuSeconds() {
-  timespec now{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
-}
+std::map<tInput, tFigures> figures;
 
 double Seconds(const timeval& t) {
   return static_cast<double>(t.tv_sec) + 1e-6 * static_cast<double>(t.tv_usec);
-}
-
-// Finite samples with some energy: the last block of a pass is live output.
-bool Audible(const std::vector<float>& block) {
-  double energy = 0;
-  for (const float x : block) energy += double(x) * x;
-  return std::isfinite(energy) && energy > 0;
-}
-
-void FullLoad(benchmark::State& state) {
-  const std::vector<float>& input = Vowel();
-  tVoicemultiply effect(nullptr);
-  effect.setParameter(kClones, 1.0f);       // 32 voices
-  effect.setParameter(kSplit, 1.0f);        // B:U:A, all three sections
-  effect.setParameter(kUnisonFmnts, 1.0f);  // the unison section through the formant shifter
-  effect.setParameter(kVibRandom, 1.0f);
-  effect.setParameter(kDynRandom, 1.0f);
-  std::vector<float> left(kBlock), right(kBlock);
-  const size_t blocks = input.size() / kBlock;
-  const double audioSecondsPerPass = static_cast<double>(blocks * kBlock) / kRateHz;
-
-  double cpuSeconds = 0;
-  for (auto _ : state) {
-    const double start = ThreadCpuSeconds();
-    for (size_t block = 0; block < blocks; ++block) {
-      float* inputs[] = {const_cast<float*>(input.data()) + block * kBlock};
-      float* outputs[] = {left.data(), right.data()};
-      effect.processReplacing(inputs, outputs, kBlock);
-      benchmark::DoNotOptimize(left.data());
-      benchmark::DoNotOptimize(right.data());
-      benchmark::ClobberMemory();
-    }
-    cpuSeconds += ThreadCpuSeconds() - start;
-  }
-  // A silent or broken output would make the figure meaningless.
-  if (!Audible(left) || !Audible(right)) {
-    state.SkipWithError("the ensemble's output is silent or not finite");
-    return;
-  }
-  const double audioSeconds = audioSecondsPerPass * static_cast<double>(state.iterations());
-  state.counters["x_realtime"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
-  if (cpuSeconds > 0) figures.fullLoadRtf = audioSeconds / cpuSeconds;
 }
 
 // A fresh folder under the system's temporary directory, removed with this object.
@@ -211,72 +162,126 @@ std::string Tail(const std::string& fileName, size_t characters) {
   return text.size() > characters ? text.substr(text.size() - characters) : text;
 }
 
-void Fail(benchmark::State& state, const std::string& problem) {
-  figures.rubberBandProblem = problem;
+void Fail(benchmark::State& state, tInput input, const std::string& problem) {
+  figures[input].problem = problem;
   state.SkipWithError(problem.c_str());
 }
 
-void RubberBand(benchmark::State& state) {
-  if (!OnPath(kRubberBand)) {
-    Fail(state, "rubberband not found on PATH (Debian package rubberband-cli)");
-    return;
+// One full-load pass over `input` in 512-sample blocks; returns the thread's CPU seconds.
+// `left` and `right` keep the last block's output.
+double FullLoadPass(tVoicemultiply& effect, const std::vector<float>& input,
+                    std::vector<float>& left, std::vector<float>& right) {
+  const size_t blocks = input.size() / kBlock;
+  const double start = bench::ThreadCpuSeconds();
+  for (size_t block = 0; block < blocks; ++block) {
+    float* inputs[] = {const_cast<float*>(input.data()) + block * kBlock};
+    float* outputs[] = {left.data(), right.data()};
+    effect.processReplacing(inputs, outputs, kBlock);
+    benchmark::DoNotOptimize(left.data());
+    benchmark::DoNotOptimize(right.data());
+    benchmark::ClobberMemory();
   }
-  tTempFolder folder;
-  const std::vector<float>& input = Vowel();
-  if (!folder.Made() || !WriteMonoWav(folder.File("in.wav"), input)) {
-    Fail(state, "could not write the input WAV file");
-    return;
-  }
+  return bench::ThreadCpuSeconds() - start;
+}
+
+// Rubber Band once on in.wav of `folder`; the problem, if any, in `problem`.
+tChildRun RubberBandPass(const tTempFolder& folder, size_t inputFrames, std::string& problem) {
   const std::vector<std::string> command = {kRubberBand, "-3", "-F", "-p", "-12",
                                             folder.File("in.wav"), folder.File("out.wav")};
   const std::string log = folder.File("rubberband.log");
-  const double audioSecondsPerRun = static_cast<double>(input.size()) / kRateHz;
-
-  double cpuSeconds = 0, wallSeconds = 0;
-  for (auto _ : state) {
-    const tChildRun run = RunChild(command, log);
-    if (!run.started || run.exitStatus != 0) {
-      Fail(state, "rubberband failed (exit " + std::to_string(run.exitStatus) + "): " + Tail(log, 300));
-      break;
-    }
+  const tChildRun run = RunChild(command, log);
+  if (!run.started || run.exitStatus != 0) {
+    problem = "rubberband failed (exit " + std::to_string(run.exitStatus) + "): " + Tail(log, 300);
+  } else if (FramesOf(folder.File("out.wav")) < static_cast<sf_count_t>(0.9 * inputFrames)) {
     // The pitch shift keeps the length: anything much shorter is a failed run.
-    if (FramesOf(folder.File("out.wav")) < static_cast<sf_count_t>(0.9 * input.size())) {
-      Fail(state, "rubberband wrote a short or unreadable out.wav: " + Tail(log, 300));
-      break;
-    }
-    state.SetIterationTime(run.cpuSeconds);
-    cpuSeconds += run.cpuSeconds;
-    wallSeconds += run.wallSeconds;
+    problem = "rubberband wrote a short or unreadable out.wav: " + Tail(log, 300);
   }
-  if (state.error_occurred() || cpuSeconds <= 0 || wallSeconds <= 0) return;
-  const double audioSeconds = audioSecondsPerRun * static_cast<double>(state.iterations());
-  state.counters["x_realtime"] = audioSeconds / cpuSeconds;
-  state.counters["x_realtime_wall"] = audioSeconds / wallSeconds;
-  figures.rubberBandRtf = audioSeconds / cpuSeconds;
-  figures.rubberBandWallRtf = audioSeconds / wallSeconds;
+  return run;
 }
 
-// Each pass is 20 s of audio; a few passes keep the whole run short on a shared machine.
-BENCHMARK(FullLoad)->Iterations(3)->Unit(benchmark::kMillisecond);
-BENCHMARK(RubberBand)->Iterations(2)->UseManualTime()->Unit(benchmark::kMillisecond);
+void FullLoadVsRubberBand(benchmark::State& state) {
+  const tInput which = static_cast<tInput>(state.range(0));
+  const std::vector<float> input = bench::MakeInput(which, kSignalSeconds);
+  if (!OnPath(kRubberBand)) {
+    Fail(state, which, "rubberband not found on PATH (Debian package rubberband-cli)");
+    return;
+  }
+  tTempFolder folder;
+  if (!folder.Made() || !WriteMonoWav(folder.File("in.wav"), input)) {
+    Fail(state, which, "could not write the input WAV file");
+    return;
+  }
+  tVoicemultiply effect(nullptr);
+  bench::SetFullLoad(effect);
+  std::vector<float> left(kBlock), right(kBlock);
+
+  double fullLoadCpu = 0, rubberBandCpu = 0, rubberBandWall = 0;
+  for (auto _ : state) {
+    std::string problem;
+    const tChildRun run = RubberBandPass(folder, input.size(), problem);
+    if (!problem.empty()) {
+      Fail(state, which, problem);
+      break;
+    }
+    const double seconds = FullLoadPass(effect, input, left, right);
+    state.SetIterationTime(seconds);
+    fullLoadCpu += seconds;
+    rubberBandCpu += run.cpuSeconds;
+    rubberBandWall += run.wallSeconds;
+  }
+  if (state.error_occurred()) return;
+  // A silent or broken output would make the figure meaningless.
+  if (!bench::Audible(left) || !bench::Audible(right)) {
+    Fail(state, which, "the ensemble's output is silent or not finite");
+    return;
+  }
+  if (fullLoadCpu <= 0 || rubberBandCpu <= 0 || rubberBandWall <= 0) {
+    Fail(state, which, "no CPU time measured");
+    return;
+  }
+  const double passes = static_cast<double>(state.iterations());
+  const double audioSeconds = passes * static_cast<double>(input.size() / kBlock * kBlock) / kRateHz;
+  const double rubberBandAudio = passes * static_cast<double>(input.size()) / kRateHz;
+  tFigures& f = figures[which];
+  f.fullLoadRtf = audioSeconds / fullLoadCpu;
+  f.rubberBandRtf = rubberBandAudio / rubberBandCpu;
+  f.rubberBandWallRtf = rubberBandAudio / rubberBandWall;
+  state.counters["fullload_cpu_s"] = fullLoadCpu / passes;
+  state.counters["rubberband_cpu_s"] = rubberBandCpu / passes;
+  state.counters["x_realtime"] = f.fullLoadRtf;
+  state.counters["rubberband_x_realtime"] = f.rubberBandRtf;
+  state.counters["rubberband_x_realtime_wall"] = f.rubberBandWallRtf;
+  state.counters["speedup_vs_rubberband"] = f.fullLoadRtf / f.rubberBandRtf;
+  state.SetLabel(bench::InputName(which));
+}
+
+// Each pass is 20 s of audio; three passes per input keep the whole run short on a shared
+// machine. The reported time is the full load's CPU time per pass.
+BENCHMARK(FullLoadVsRubberBand)
+    ->ArgName("input")
+    ->Arg(static_cast<int>(tInput::SungVowel))
+    ->Arg(static_cast<int>(tInput::Sawtooth))
+    ->Iterations(3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
 
 void PrintSummary() {
-  std::printf("\nReal-time factor (audio seconds per CPU second, %.0f s sung vowel at %d Hz):\n",
+  std::printf("\nFull load (32 voices, B:U:A, unison formants, random on) against rubberband -3 -F -p -12,\n"
+              "real-time factors (audio seconds per CPU second), %.0f s at %d Hz:\n",
               kSignalSeconds, kRateHz);
-  if (figures.fullLoadRtf)
-    std::printf("  full load (32 voices, B:U:A, unison formants, random on): %8.2f\n", *figures.fullLoadRtf);
-  else
-    std::printf("  full load: not run\n");
-  if (figures.rubberBandRtf) {
-    std::printf("  rubberband -3 -F -p -12:                                  %8.2f (wall clock %.2f)\n",
-                *figures.rubberBandRtf, *figures.rubberBandWallRtf);
-  } else {
-    std::printf("  rubberband: %s\n",
-                figures.rubberBandProblem.empty() ? "not run" : figures.rubberBandProblem.c_str());
+  for (const tInput input : {tInput::SungVowel, tInput::Sawtooth}) {
+    const auto found = figures.find(input);
+    if (found == figures.end()) {
+      std::printf("  %-17s not run\n", bench::InputName(input));
+    } else if (!found->second.problem.empty()) {
+      std::printf("  %-17s %s\n", bench::InputName(input), found->second.problem.c_str());
+    } else {
+      const tFigures& f = found->second;
+      std::printf("  %-17s full load %7.2f, rubberband %6.2f (wall clock %.2f): %.2f times faster\n",
+                  bench::InputName(input), f.fullLoadRtf, f.rubberBandRtf, f.rubberBandWallRtf,
+                  f.fullLoadRtf / f.rubberBandRtf);
+    }
   }
-  if (figures.fullLoadRtf && figures.rubberBandRtf)
-    std::printf("  ratio full load / rubberband:                             %8.2f\n",
-                *figures.fullLoadRtf / *figures.rubberBandRtf);
 }
 
 }  // namespace
