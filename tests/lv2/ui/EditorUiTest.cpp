@@ -378,5 +378,28 @@ TEST_F(EditorUi, CleanupTakesTheWindowAwayWithOrWithoutIdleCalls) {
   EXPECT_TRUE(host.writes.empty());
 }
 
+// Toolkits often destroy their frame (and with it the interface's window) before they call
+// cleanup; idle and cleanup must then neither fail nor reach the destroyed windows.
+TEST_F(EditorUi, CleanupAfterTheHostDestroyedItsWindow) {
+  const int screen = DefaultScreen(display);
+  const Window frame = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, 828, 423, 0,
+                                           BlackPixel(display, screen), BlackPixel(display, screen));
+  XMapWindow(display, frame);
+  XSync(display, False);
+  parentFeature.data = reinterpret_cast<void*>(static_cast<uintptr_t>(frame));
+  handle = Instantiate(HostFeatures());
+  ASSERT_NE(handle, nullptr);
+  Idle();
+  XDestroyWindow(display, frame);
+  XSync(display, False);
+  Idle();
+  Send(PortOf(kMix), 0.5f);
+  Idle();
+  EXPECT_EQ(Form().Mix, 0.5f) << "the interface stopped taking port events";
+  descriptor->cleanup(handle);
+  handle = nullptr;
+  EXPECT_TRUE(host.writes.empty());
+}
+
 }  // namespace
 }  // namespace vm::lv2
