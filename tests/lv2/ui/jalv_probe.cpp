@@ -3,9 +3,10 @@
 //   shot WINDOW FILE.png       the window's pixels as a PNG; fails when they are all one colour
 //   press|move WINDOW KNOB DX  the pointer DX pixels right of a knob's centre (press: and button 1 down)
 //   release                    button 1 up
-//   level FILE.wav             the root mean square of the file's first channel
+//   peak FILE.wav              the largest magnitude in the file's first channel
 // Knob places come from the editor form's own layout (a form without a window), never
 // from numbers of this file. Exit status 0 on success, 1 on failure, with a line on stderr.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -113,7 +114,7 @@ int Release(Display* display) {
   return 0;
 }
 
-int Level(const std::string& path) {
+int Peak(const std::string& path) {
   SF_INFO info{};
   SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
   if (!file) return Fail("cannot read " + path);
@@ -121,12 +122,9 @@ int Level(const std::string& path) {
   const sf_count_t read = sf_readf_float(file, frames.data(), info.frames);
   sf_close(file);
   if (read <= 0) return Fail(path + " holds no sound");
-  double sum = 0;
-  for (sf_count_t i = 0; i < read; ++i) {
-    const double v = frames[static_cast<size_t>(i * info.channels)];
-    sum += v * v;
-  }
-  std::printf("%.9g\n", std::sqrt(sum / static_cast<double>(read)));
+  float peak = 0;
+  for (sf_count_t i = 0; i < read; ++i) peak = std::max(peak, std::fabs(frames[static_cast<size_t>(i * info.channels)]));
+  std::printf("%.9g\n", static_cast<double>(peak));
   return 0;
 }
 
@@ -138,14 +136,14 @@ int Run(Display* display, int argc, char** argv) {
   if ((command == "press" || command == "move") && argc == 5)
     return MovePointer(display, window(), argv[3], std::atoi(argv[4]), command == "press");
   if (command == "release" && argc == 2) return Release(display);
-  return Fail("usage: window SECONDS | shot WINDOW FILE | press|move WINDOW KNOB DX | release | level FILE");
+  return Fail("usage: window SECONDS | shot WINDOW FILE | press|move WINDOW KNOB DX | release | peak FILE");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 2) return Fail("no command");
-  if (std::string(argv[1]) == "level" && argc == 3) return Level(argv[2]);
+  if (std::string(argv[1]) == "peak" && argc == 3) return Peak(argv[2]);
   Display* display = XOpenDisplay(nullptr);
   if (!display) return Fail("no X display");
   int eventBase, errorBase, major, minor;

@@ -4,7 +4,8 @@
 # XTest must change the port only at the release. The port's value is read from the sound:
 # with Mix 0 the output is the dry input times the Gain knob's +-20 dB, so a click track
 # through the plug-in is recorded before the drag, while the button is still down, and
-# after the release.
+# after the release, and the loudest sample of each second compared (a peak, which a
+# period lost to a late cycle of the busy machine does not change).
 #   jalv_test.sh PROBE BUNDLE WORKDIR
 set -u
 probe=$1 bundle=$2 work=$3
@@ -61,10 +62,10 @@ wait_for 10 sh -c "jack_lsp | grep -q '^$client-click:'" || fail "no click track
 click=$(jack_lsp | grep "^$client-click:" | head -n 1)
 jack_connect "$click" "$client:in" || fail "cannot connect the click track"
 
-level() {  # records the left output for a second and prints its level
+level() {  # records the left output for a second and prints its peak
   timeout 20 jack_rec -f "$work/$1.wav" -d 1 "$client:out_left" >"$work/rec-$1.log" 2>&1 ||
     fail "recording $1 failed"
-  "$probe" level "$work/$1.wav" || fail "no level of $1"
+  "$probe" peak "$work/$1.wav" || fail "no level of $1"
 }
 sleep 0.5
 before=$(level before) || exit 1
@@ -74,12 +75,12 @@ during=$(level during) || exit 1
 "$probe" release || fail "no release"
 sleep 0.5
 after=$(level after) || exit 1
-echo "output level: before $before, button down $during, after the release $after"
+echo "output peak: before $before, button down $during, after the release $after"
 
 awk -v b="$before" -v d="$during" -v a="$after" 'BEGIN {
   if (b <= 1e-4) { print "FAIL: no sound through the plug-in"; exit 1 }
   if (d / b < 0.8 || d / b > 1.25) { print "FAIL: the port changed before the release"; exit 1 }
   if (a / b < 2) { print "FAIL: the release did not raise Gain (+11.6 dB expected)"; exit 1 }
 }' || exit 1
-grep -i -E "error|critical" "$work/jalv.log" && fail "jalv reported errors"
+grep -E "suil error|lilv.*error|Failed to instantiate" "$work/jalv.log" && fail "jalv reported errors"
 echo "PASS"
