@@ -73,7 +73,7 @@ void WriteManifest(std::ostream& out) {
       << "> ;\n    rdfs:seeAlso <VoicemultiplyV42_MS.ttl> .\n\n";
   out << "<" << kUiUri << ">\n    a ui:X11UI ;\n    ui:binary <" << kUiBinary << "> ;\n"
       << "    lv2:requiredFeature ui:idleInterface , ui:parent ;\n"
-      << "    lv2:optionalFeature ui:noUserResize ;\n"
+      << "    lv2:optionalFeature ui:noUserResize , ui:resize ;\n"
       << "    lv2:extensionData ui:idleInterface .\n";
   for (const tRecipe& recipe : Recipes())
     out << "\n<" << PresetUri(recipe) << ">\n    a pset:Preset ;\n    lv2:appliesTo <"
