@@ -40,7 +40,7 @@ wait_for() {
 export JACK_DEFAULT_SERVER=vm-jack-$$ JACK_NO_START_SERVER=1
 jackd -d dummy -r 44100 -p 256 >"$work/jackd.log" 2>&1 &
 pids+=($!)
-wait_for 20 jack_lsp || fail "jackd did not start"
+wait_for 20 timeout 5 jack_lsp || fail "jackd did not start"
 
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
@@ -58,9 +58,9 @@ sleep 1  # the first idle calls paint it
 
 jack_metro -n "$client-click" -b 1200 -f 660 -A 0.3 -D 25 >"$work/metro.log" 2>&1 &
 pids+=($!)
-wait_for 10 sh -c "jack_lsp | grep -q '^$client-click:'" || fail "no click track"
-click=$(jack_lsp | grep "^$client-click:" | head -n 1)
-jack_connect "$click" "$client:in" || fail "cannot connect the click track"
+wait_for 10 sh -c "timeout 5 jack_lsp | grep -q '^$client-click:'" || fail "no click track"
+click=$(timeout 5 jack_lsp | grep "^$client-click:" | head -n 1)
+timeout 10 jack_connect "$click" "$client:in" || fail "cannot connect the click track"
 
 level() {  # records the left output for a second and prints its peak
   timeout 20 jack_rec -f "$work/$1.wav" -d 1 "$client:out_left" >"$work/rec-$1.log" 2>&1 ||
