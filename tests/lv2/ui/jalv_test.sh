@@ -10,17 +10,24 @@
 set -u
 probe=$1 bundle=$2 work=$3
 uri=urn:voicemultiply:VoicemultiplyV42_MS
-client=vm-jalv-$$
+# The JACK server's name is this build's own and the same at every run: JACK keeps a small
+# machine-wide table of servers, and only an entry of the same name whose server is gone
+# is taken over by a new server; a name per run would fill the table with every server
+# that ever died without unregistering.
+server=vm-jalv-test-$(printf '%s' "$work" | cksum | cut -d ' ' -f 1)
+client=vm-jalv
 
 rm -rf "$work" && mkdir -p "$work/lv2" || exit 1
 ln -s "$(realpath "$bundle")" "$work/lv2/" || exit 1
 
 pids=()
+# Last started first, each given up to 10 s to end before it is killed: the JACK clients
+# leave while their server still runs, and the server then unregisters itself.
 cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+    kill "${pids[i]}" 2>/dev/null || continue
+    for _ in $(seq 100); do kill -0 "${pids[i]}" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "${pids[i]}" 2>/dev/null
   done
 }
 trap cleanup EXIT
@@ -37,7 +44,7 @@ wait_for() {
 }
 
 # Its own JACK server: a name nobody else uses, so it never meets another one.
-export JACK_DEFAULT_SERVER=vm-jack-$$ JACK_NO_START_SERVER=1
+export JACK_DEFAULT_SERVER=$server JACK_NO_START_SERVER=1
 jackd -d dummy -r 44100 -p 256 >"$work/jackd.log" 2>&1 &
 pids+=($!)
 wait_for 20 timeout 5 jack_lsp || fail "jackd did not start"
