@@ -7,7 +7,7 @@ SECONDS ?= 600
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev \
   libsndfile1-dev libstb-dev fonts-liberation2 libx11-dev libxtst-dev xvfb xauth \
   g++-mingw-w64-x86-64-posix wine64 imagemagick clang libclang-rt-14-dev rubberband-cli \
-  lv2-dev lilv-utils ardour python3 jalv jackd2
+  lv2-dev lilv-utils sordi serdi ardour python3 jalv jackd2
 
 .PHONY: deps demo build windows test bench fuzz soak clean
 

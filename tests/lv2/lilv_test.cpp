@@ -1,6 +1,8 @@
 // The bundle in lilv, the LV2 reference host library: lv2info must read it without a word
-// on stderr and list the ports, UI and presets the parameter table implies; lv2apply must
-// render files through it that sound like the VST 2 plug-in's renders of the same input.
+// on stderr and list the ports, UI and presets the parameter table implies; its Turtle
+// files must validate against the LV2 vocabularies and its presets hold the README's
+// recipes; lv2apply must render files through it that sound like the VST 2 plug-in's
+// renders of the same input.
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -178,6 +180,70 @@ TEST_F(Lilv, PortsFollowTheParameterTable) {
   const tPort& section = ports.at(3 + vm::kSection);
   EXPECT_EQ(section.scalePoints.at(0), "A");
   EXPECT_EQ(section.scalePoints.at(3), "D");
+}
+
+// ---- the Turtle files ----
+
+// The bundle's files against the LV2 vocabularies: every class and property defined, every
+// value of the type its property takes.
+TEST_F(Lilv, TurtleFilesValidateAgainstTheLv2Vocabularies) {
+  const std::string bundle = VM_LV2_BUNDLE;
+  const tRun check = Run("lv2_validate '" + bundle + "/manifest.ttl' '" + bundle +
+                         "/VoicemultiplyV42_MS.ttl' '" + bundle + "/presets.ttl'");
+  EXPECT_EQ(check.status, 0) << check.out << check.err;
+  EXPECT_TRUE(Has(check.out + check.err, "Found 0 errors")) << check.out << check.err;
+}
+
+// Each preset's port values by symbol, read with serdi as N-Triples: preset label ->
+// symbol -> value.
+std::map<std::string, std::map<std::string, float>> ReadPresets(const std::string& ntriples) {
+  static const std::regex triple(R"(^(\S+) <([^>]+)> (.+) \.$)");
+  static const std::regex literal(R"(^"([^"]*)\")");
+  std::map<std::string, std::string> labelOf, presetOfPort, symbolOf;
+  std::map<std::string, float> valueOf;
+  std::istringstream lines(ntriples);
+  std::string line;
+  std::smatch m, text;
+  while (std::getline(lines, line)) {
+    if (!std::regex_match(line, m, triple)) continue;
+    const std::string subject = m[1], predicate = m[2], object = m[3];
+    const std::string value = std::regex_search(object, text, literal) ? text[1].str() : object;
+    if (Has(predicate, "rdf-schema#label")) labelOf[subject] = value;
+    if (Has(predicate, "lv2core#port")) presetOfPort[object] = subject;
+    if (Has(predicate, "lv2core#symbol")) symbolOf[subject] = value;
+    if (Has(predicate, "presets#value")) valueOf[subject] = std::stof(value);
+  }
+  std::map<std::string, std::map<std::string, float>> presets;
+  for (const auto& [port, preset] : presetOfPort)
+    presets[labelOf[preset]][symbolOf[port]] = valueOf.count(port) ? valueOf[port] : NAN;
+  return presets;
+}
+
+// The README's recipes in port units: counts and choices as whole settings, reals as
+// their host values; every port a recipe leaves alone at its default.
+TEST_F(Lilv, PresetsHoldTheRecipesInPortUnits) {
+  const tRun dump = Run(std::string("serdi -i turtle -o ntriples '") + VM_LV2_BUNDLE + "/presets.ttl'");
+  ASSERT_EQ(dump.status, 0) << dump.err;
+  const auto presets = ReadPresets(dump.out);
+  const std::map<std::string, std::map<std::string, float>> recipes{
+      {"Small, tight group", {{"Clones", 7}, {"Timing", 0.2f}, {"VibDepth", 0.3f}}},
+      {"Large, loose choir", {{"Clones", 32}, {"Timing", 0.8f}, {"VibRandom", 1}}},
+      {"Bass section only", {{"Split", 1}}},
+      {"Alto section only", {{"Split", 2}}},
+      {"Bass, unison and alto", {{"Split", 5}}},
+      {"Half dry, dry delayed", {{"Mix", 0.5f}, {"DryDelay", 0.4f}}},
+  };
+  EXPECT_EQ(presets.size(), recipes.size());
+  for (const auto& [label, settings] : recipes) {
+    ASSERT_TRUE(presets.count(label)) << "no preset " << label;
+    const auto& ports = presets.at(label);
+    EXPECT_EQ(ports.size(), static_cast<size_t>(vm::kParameterCount)) << label;
+    for (const vm::tParameterInfo& p : vm::kParameters) {
+      ASSERT_TRUE(ports.count(p.name)) << label << " lacks " << p.name;
+      const float wanted = settings.count(p.name) ? settings.at(p.name) : p.defaultSetting;
+      EXPECT_FLOAT_EQ(ports.at(p.name), wanted) << label << ", " << p.name;
+    }
+  }
 }
 
 // ---- lv2apply ----
