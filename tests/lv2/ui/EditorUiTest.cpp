@@ -17,9 +17,7 @@
 #include "lv2/PortMapping.h"
 #include "lv2/ui/EditorUi.h"
 
-#include <lv2/ui/ui.h>
-
-extern "C" const LV2UI_Descriptor* lv2ui_descriptor(uint32_t index);
+#include <lv2/ui/ui.h>  // declares lv2ui_descriptor, linked in from the module's objects
 
 // Last: Xlib defines None, Bool, Status and friends as macros.
 #include <X11/Xlib.h>
