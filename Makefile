@@ -6,7 +6,8 @@ SECONDS ?= 600
 
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libbenchmark-dev \
   libsndfile1-dev libstb-dev fonts-liberation2 libx11-dev libxtst-dev xvfb xauth \
-  g++-mingw-w64-x86-64-posix wine64 imagemagick clang libclang-rt-14-dev rubberband-cli
+  g++-mingw-w64-x86-64-posix wine64 imagemagick clang libclang-rt-14-dev rubberband-cli \
+  lv2-dev lilv-utils sordi serdi ardour python3 jalv jackd2
 
 .PHONY: deps demo build windows test bench bench-windows fuzz soak clean
 

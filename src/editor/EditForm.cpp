@@ -7,7 +7,6 @@
 #include <string_view>
 
 #include "editor/Display.h"
-#include "editor/Editor.h"
 #include "editor/FacePlate.h"
 #include "editor/Layout.h"
 #include "engine/VoiceTables.h"
@@ -569,7 +568,7 @@ void tVoicemultiplyEditForm::RenderDisplayNow() {
 }
 
 void tVoicemultiplyEditForm::WriteBack() {
-  if (Editor != nullptr) Editor->update();
+  if (Editor != nullptr) Editor->FormChanged();
 }
 
 void tVoicemultiplyEditForm::pbDisplayPaint(TPaintBox*, TCanvas& canvas) {

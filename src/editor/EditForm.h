@@ -1,8 +1,8 @@
 // The editor form: 828 by 423 client pixels of knobs, LED buttons, labels and the
 // display, built from a layout table, holding its own copy of the 21 parameter values.
 // Values enter only through the set-operations; after each accepted value the form
-// redraws the display and, unless a drag is being followed, asks the editor to write
-// every value back into the effect.
+// redraws the display and, unless a drag is being followed, tells its owner (the VST 2
+// editor or the LV2 user interface) to pass the values on.
 #pragma once
 
 #include <cstdint>
@@ -11,11 +11,11 @@
 #include <string>
 
 #include "controls/PlugInControls.h"
+#include "editor/FormOwner.h"
 #include "graphics/Controls.h"
 
 namespace vm {
 
-class tVoicemultiplyEditor;
 
 // Face plate: one flattened picture of the printed panel under the live controls (the
 // plug-in). Drawn: metal, panels, labels and scales drawn by their own components.
@@ -79,7 +79,7 @@ class tVoicemultiplyEditForm : public TForm {
   float Mix = 0;
   float DryDelay = 0;
   float Gain = 0;
-  tVoicemultiplyEditor* Editor = nullptr;  // not owned; none during FormCreate
+  tFormOwner* Editor = nullptr;  // not owned; none during FormCreate
   std::unique_ptr<TBitmap> DisplayBitmap;  // the rendered display
   bool Changing = false;                   // a following drag is in progress
 

@@ -52,6 +52,7 @@
 #include <thread>
 
 #include "editor/EditForm.h"
+#include "editor/FormOwner.h"
 #include "editor/NativeWindow.h"
 #include "editor/PendingParameters.h"
 #include "vst/Voicemultiply.h"
@@ -60,7 +61,7 @@
 
 namespace vm {
 
-class tVoicemultiplyEditor : public TEffEditor, public tParameterListener {
+class tVoicemultiplyEditor : public TEffEditor, public tParameterListener, public tFormOwner {
  public:
   // Attaches itself to `effect` with setEditor. Without a platform (tests, tools) the
   // form is drawn but never shown in a window.
@@ -73,6 +74,7 @@ class tVoicemultiplyEditor : public TEffEditor, public tParameterListener {
   void idle() override;
   void update() override;
   void ParameterChanged(int32_t index) override;
+  void FormChanged() override;  // the form's gesture end: update()
 
   tVoicemultiplyEditForm* Form() const { return form.get(); }
   bool Updating() const { return updating; }
@@ -93,10 +95,8 @@ class tVoicemultiplyEditor : public TEffEditor, public tParameterListener {
   void CreateForm();
   void LoadForm();
   void ApplyParameter(int32_t index);
-  void ShowSetting(int32_t index, float setting);
   void ApplyPending();
   uint32_t WriteFormToEffect();
-  float FormSetting(int32_t index) const;
   void Hide();
 
   tVoicemultiply& ensemble;

@@ -24,6 +24,9 @@ class tNativeWindow {
   // on the GUI thread from the host's idle; on systems whose host loop delivers the
   // window's messages itself it only repaints.
   virtual void Pump() = 0;
+  // The window's own handle (an X11 window id) once it exists, else null: what a host
+  // that embeds the window by its handle is given.
+  virtual void* NativeHandle() const { return nullptr; }
 };
 
 // The windowing system as the editor sees it.

@@ -143,8 +143,10 @@ class tX11Window final : public tNativeWindow {
   void Detach() override;
   void* ParentWindow() const override { return parent; }
   void Pump() override;
+  void* NativeHandle() const override;
 
  private:
+  void SetFixedSize();
   bool Connect();
   bool ParentExists(::Window parentId);
   bool Create(::Window parentId);
@@ -158,7 +160,7 @@ class tX11Window final : public tNativeWindow {
   void ReleaseImage();
 
   TForm& form;
-  std::mutex lock;  // one thread at a time on the connection, the window and the form
+  mutable std::mutex lock;  // one thread at a time on the connection, the window and the form
   std::unique_ptr<tXConnection> connection;
   Display* display = nullptr;  // the connection's, while it is open
   ::Window window = 0;
@@ -224,12 +226,16 @@ bool tX11Window::Create(::Window parentId) {
   if (depth != 24 && depth != 32) return false;
   XSetWindowAttributes attributes{};
   attributes.background_pixel = BlackPixel(display, screen);
+  // Border and colour map of the window's own visual: a parent of another depth or visual
+  // (a toolkit's 32-bit frame) refuses a child that copies them from it.
+  attributes.border_pixel = BlackPixel(display, screen);
+  attributes.colormap = DefaultColormap(display, screen);
   attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask |
                           PointerMotionMask | StructureNotifyMask;
   tXErrorTrap trap(*connection);
   window = XCreateWindow(display, parentId, 0, 0, static_cast<unsigned>(form.ClientWidth()),
                          static_cast<unsigned>(form.ClientHeight()), 0, depth, InputOutput,
-                         visual, CWBackPixel | CWEventMask, &attributes);
+                         visual, CWBackPixel | CWBorderPixel | CWColormap | CWEventMask, &attributes);
   if (!trap.Ok() || !window) {
     window = 0;
     return false;
@@ -242,7 +248,25 @@ bool tX11Window::Create(::Window parentId) {
                        static_cast<unsigned>(buffer.Width()),
                        static_cast<unsigned>(buffer.Height()), 32, buffer.Width() * 4);
   XStoreName(display, window, "Voicemultiply");
+  SetFixedSize();
   return image != nullptr && trap.Ok();
+}
+
+// The form is not scaled: a host that sizes its frame from the embedded window's size
+// hints (as LV2 hosts' X11 wrappers do) keeps it at the form's client size.
+void tX11Window::SetFixedSize() {
+  XSizeHints* hints = XAllocSizeHints();
+  if (!hints) return;
+  hints->flags = PMinSize | PMaxSize | PBaseSize;
+  hints->min_width = hints->max_width = hints->base_width = form.ClientWidth();
+  hints->min_height = hints->max_height = hints->base_height = form.ClientHeight();
+  XSetWMNormalHints(display, window, hints);
+  XFree(hints);
+}
+
+void* tX11Window::NativeHandle() const {
+  std::lock_guard<std::mutex> serialised(lock);
+  return reinterpret_cast<void*>(static_cast<uintptr_t>(window));
 }
 
 // Re-parents the existing window or makes it, then maps it.
