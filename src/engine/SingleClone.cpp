@@ -6,6 +6,11 @@
 #include <numbers>
 #include <type_traits>
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define VM_VOICE_VECTORS 1
+#endif
+
 namespace vm {
 
 namespace {
@@ -149,6 +154,164 @@ void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
   Configure(setup.dynChanged);
 }
 
+#if VM_VOICE_VECTORS
+namespace {
+
+// A stretch of one voice's samples between two turns: the table position and the ramp
+// position each move by a constant step per sample, nothing is drawn, and each sample is
+// the arithmetic of the sample step on those positions.
+struct tLinearRun {
+  const float* entries;  // the table the walk reads
+  int32_t firstEntry;    // entry read by the run's first sample
+  float scale;           // depth factor of the walk (1 on the voice's own table)
+  const float* ring;
+  int32_t mask;
+  int32_t readBase;      // ring index of the run's first sample before its offset
+  int32_t firstRampPos;  // ramp position at the run's first sample
+  int32_t rampStep;
+  float rampInverse, span, floor;  // 1 / ramp length, rise + dip, 1 - dip
+  float left, right;
+  float* outA;
+  float* outB;
+  int32_t count;         // samples, a multiple of kLanes
+};
+
+constexpr int32_t kLanes = 8;
+
+// The ring samples at r0 and r0 + 1 of eight lanes, r0 = base - lane + ip[lane]. Offsets
+// of neighbouring samples differ by far less than a sample (the vibrato's steepest slope
+// is about 0.16 samples per sample), so the eight pairs lie within a window of 13 ring
+// samples starting 9 below lane 0's r0: two loads and a permutation. Where the window
+// wraps around the ring or a lane falls outside it, one lane at a time.
+#define VM_RING_PAIRS(Pick)                                                                  \
+  const int32_t lane0 = base + _mm256_cvtsi256_si32(ip);                                     \
+  const int32_t window = (lane0 - 9) & run.mask;                                             \
+  const __m256i at = _mm256_add_epi32(                                                       \
+      _mm256_sub_epi32(ip, _mm256_broadcastd_epi32(_mm256_castsi256_si128(ip))), fromWindow);\
+  const __m256i atNext = _mm256_add_epi32(at, one);                                          \
+  if (window + 15 <= run.mask &&                                                             \
+      _mm256_testz_si256(_mm256_or_si256(at, atNext), outsideWindow)) {                      \
+    const __m256 low = _mm256_loadu_ps(run.ring + window);                                   \
+    const __m256 high = _mm256_loadu_ps(run.ring + window + 8);                              \
+    a = Pick(low, high, at);                                                                 \
+    b = Pick(low, high, atNext);                                                             \
+  } else {                                                                                   \
+    alignas(32) int32_t first[kLanes];                                                       \
+    alignas(32) float va[kLanes], vb[kLanes];                                                \
+    _mm256_store_si256(reinterpret_cast<__m256i*>(first),                                    \
+                       _mm256_add_epi32(_mm256_set1_epi32(base), _mm256_add_epi32(ip, down)));\
+    for (int32_t l = 0; l < kLanes; ++l) {                                                   \
+      va[l] = run.ring[first[l] & run.mask];                                                 \
+      vb[l] = run.ring[(first[l] + 1) & run.mask];                                           \
+    }                                                                                        \
+    a = _mm256_load_ps(va);                                                                  \
+    b = _mm256_load_ps(vb);                                                                  \
+  }
+
+// The samples of a run, eight at a time: the same float operations as the sample step, in
+// the same order and without fused multiply-adds, so every contribution has the bits of
+// the step's.
+#define VM_LINEAR_RUN_BODY(Pick)                                                             \
+  const __m256i one = _mm256_set1_epi32(1);                                                  \
+  const __m256i down = _mm256_setr_epi32(0, -1, -2, -3, -4, -5, -6, -7);                     \
+  const __m256i fromWindow = _mm256_setr_epi32(9, 8, 7, 6, 5, 4, 3, 2);                      \
+  const __m256i outsideWindow = _mm256_set1_epi32(~15);                                      \
+  const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);                         \
+  const __m256 half = _mm256_set1_ps(0.5f), guard = _mm256_set1_ps(1e-23f);                  \
+  const __m256 scale = _mm256_set1_ps(run.scale);                                            \
+  const __m256 left = _mm256_set1_ps(run.left), right = _mm256_set1_ps(run.right);           \
+  const __m256 inverse = _mm256_set1_ps(run.rampInverse), span = _mm256_set1_ps(run.span);   \
+  const __m256 floor = _mm256_set1_ps(run.floor);                                            \
+  __m256i rampPos = _mm256_add_epi32(_mm256_set1_epi32(run.firstRampPos),                    \
+                                     _mm256_mullo_epi32(down, _mm256_set1_epi32(-run.rampStep)));\
+  const __m256i rampAdvance = _mm256_set1_epi32(run.rampStep * kLanes);                      \
+  for (int32_t n = 0; n < run.count; n += kLanes) {                                          \
+    const int32_t entry = kUp ? run.firstEntry + n : run.firstEntry - n - (kLanes - 1);      \
+    __m256 tableOffset = _mm256_loadu_ps(run.entries + entry);                               \
+    if (!kUp) tableOffset = _mm256_permutevar8x32_ps(tableOffset, reverse);                  \
+    const __m256 off = _mm256_mul_ps(scale, tableOffset);                                    \
+    const __m256i ip = _mm256_cvtps_epi32(_mm256_sub_ps(off, half));                         \
+    const __m256 frac = _mm256_sub_ps(_mm256_add_ps(off, guard), _mm256_cvtepi32_ps(ip));    \
+    const int32_t base = run.readBase - n;                                                   \
+    __m256 a, b;                                                                             \
+    VM_RING_PAIRS(Pick)                                                                      \
+    const __m256 s = _mm256_add_ps(a, _mm256_mul_ps(frac, _mm256_sub_ps(b, a)));             \
+    __m256 contributionA, contributionB;                                                     \
+    if (kDynOn) {                                                                            \
+      const __m256 ramp = _mm256_mul_ps(_mm256_cvtepi32_ps(rampPos), inverse);               \
+      const __m256 g = _mm256_add_ps(floor, _mm256_mul_ps(ramp, span));                      \
+      rampPos = _mm256_add_epi32(rampPos, rampAdvance);                                      \
+      const __m256 guarded = _mm256_add_ps(s, guard);                                        \
+      contributionA = _mm256_mul_ps(_mm256_mul_ps(guarded, left), g);                        \
+      contributionB = _mm256_mul_ps(_mm256_mul_ps(guarded, right), g);                       \
+    } else {                                                                                 \
+      contributionA = _mm256_add_ps(guard, _mm256_mul_ps(s, left));                          \
+      contributionB = _mm256_add_ps(guard, _mm256_mul_ps(s, right));                         \
+    }                                                                                        \
+    _mm256_storeu_ps(run.outA + n, contributionA);                                           \
+    _mm256_storeu_ps(run.outB + n, contributionB);                                           \
+  }
+
+__attribute__((target("avx2"))) inline __m256 PickAvx2(__m256 low, __m256 high, __m256i at) {
+  const __m256 fromLow = _mm256_permutevar8x32_ps(low, at);
+  const __m256 fromHigh = _mm256_permutevar8x32_ps(high, at);
+  const __m256i upper = _mm256_cmpgt_epi32(at, _mm256_set1_epi32(kLanes - 1));
+  return _mm256_blendv_ps(fromLow, fromHigh, _mm256_castsi256_ps(upper));
+}
+
+template <bool kDynOn, bool kUp>
+__attribute__((target("avx2"))) void LinearRunAvx2(const tLinearRun& run) {
+  VM_LINEAR_RUN_BODY(PickAvx2)
+}
+
+// AVX-512 implies fused multiply-adds to the compiler: contraction stays off so that the
+// roundings are the step's.
+__attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) inline __m256
+PickAvx512(__m256 low, __m256 high, __m256i at) {
+  return _mm256_permutex2var_ps(low, at, high);
+}
+
+template <bool kDynOn, bool kUp>
+__attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) void LinearRunAvx512(
+    const tLinearRun& run) {
+  VM_LINEAR_RUN_BODY(PickAvx512)
+}
+
+#undef VM_LINEAR_RUN_BODY
+#undef VM_RING_PAIRS
+
+using tLinearRunFunction = void (*)(const tLinearRun&);
+struct tLinearRunSet {
+  tLinearRunFunction byCase[2][2];  // [level moves][walk goes up]
+};
+
+// The widest variant the processor and the system run, chosen once when the library
+// loads; none without AVX2 (the step then runs sample by sample).
+const tLinearRunSet* const kLinearRuns = [] () -> const tLinearRunSet* {
+  static constexpr tLinearRunSet kAvx2{{{LinearRunAvx2<false, false>, LinearRunAvx2<false, true>},
+                                        {LinearRunAvx2<true, false>, LinearRunAvx2<true, true>}}};
+  static constexpr tLinearRunSet kAvx512{
+      {{LinearRunAvx512<false, false>, LinearRunAvx512<false, true>},
+       {LinearRunAvx512<true, false>, LinearRunAvx512<true, true>}}};
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) return &kAvx512;
+  if (__builtin_cpu_supports("avx2")) return &kAvx2;
+  return nullptr;
+}();
+
+}  // namespace
+#endif
+
+namespace {
+// Samples from now on whose position, moving by `step` (+1 or -1) from `pos`, stays strictly
+// between 0 and `len`: the samples before the next turn.
+int32_t SamplesBeforeTurn(int32_t pos, int32_t step, int32_t len) {
+  if (step > 0) return pos >= 0 ? std::max(len - 1 - pos, 0) : 0;
+  if (step < 0) return pos <= len ? std::max(pos - 1, 0) : 0;
+  return 0;
+}
+}  // namespace
+
 // The sample step of Step, sample after sample, with every field of the walk and the ramp
 // read once and kept in locals; the float operations are the same, in the same order, so
 // the contributions are bit for bit those of Step.
@@ -179,6 +342,26 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
 
   int32_t i = from;
   for (; i < to; ++i) {
+#if VM_VOICE_VECTORS
+    // Between turns, eight samples at a time.
+    if (kLinearRuns != nullptr) {
+      int32_t run = std::min(to - i, SamplesBeforeTurn(walkPos, walkStep, std::min(walkLen, lastEntry + 1)));
+      if (kDynOn) run = std::min(run, SamplesBeforeTurn(rampPos, rampStep, rampLen));
+      run -= run % kLanes;
+      if (run > 0) {
+        const tLinearRun linear{offsets,  walkPos + walkStep,
+                                kBorrowing ? walkScale : 1.0f,
+                                ring,     mask, readBase - i, rampPos + rampStep, rampStep,
+                                rampInverse, span, 1.0f - dip, left, right,
+                                contributionsA + i, contributionsB + i, run};
+        kLinearRuns->byCase[kDynOn][walkStep > 0](linear);
+        walkPos += walkStep * run;
+        if (kDynOn) rampPos += rampStep * run;
+        i += run;
+        if (i == to) break;
+      }
+    }
+#endif
     if (kDynOn && kRandomRamps) {
       const int32_t next = rampPos + rampStep;
       if (next <= 0 || next >= rampLen) break;  // either turn draws
