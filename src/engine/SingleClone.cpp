@@ -1,6 +1,7 @@
 #include "engine/SingleClone.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -284,23 +285,53 @@ using tLinearRunFunction = void (*)(const tLinearRun&);
 struct tLinearRunSet {
   tLinearRunFunction byCase[2][2];  // [level moves][walk goes up]
 };
+constexpr tLinearRunSet kAvx2Runs{{{LinearRunAvx2<false, false>, LinearRunAvx2<false, true>},
+                                   {LinearRunAvx2<true, false>, LinearRunAvx2<true, true>}}};
+constexpr tLinearRunSet kAvx512Runs{
+    {{LinearRunAvx512<false, false>, LinearRunAvx512<false, true>},
+     {LinearRunAvx512<true, false>, LinearRunAvx512<true, true>}}};
+
+const tLinearRunSet* RunsOf(tVoiceLanes lanes) {
+  switch (lanes) {
+    case tVoiceLanes::Avx2: return &kAvx2Runs;
+    case tVoiceLanes::Avx512: return &kAvx512Runs;
+    default: return nullptr;
+  }
+}
+
+tVoiceLanes WidestLanes() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
+    return tVoiceLanes::Avx512;
+  if (__builtin_cpu_supports("avx2")) return tVoiceLanes::Avx2;
+  return tVoiceLanes::One;
+}
 
 // The widest variant the processor and the system run, chosen once when the library
 // loads; none without AVX2 (the step then runs sample by sample).
-const tLinearRunSet* const kLinearRuns = [] () -> const tLinearRunSet* {
-  static constexpr tLinearRunSet kAvx2{{{LinearRunAvx2<false, false>, LinearRunAvx2<false, true>},
-                                        {LinearRunAvx2<true, false>, LinearRunAvx2<true, true>}}};
-  static constexpr tLinearRunSet kAvx512{
-      {{LinearRunAvx512<false, false>, LinearRunAvx512<false, true>},
-       {LinearRunAvx512<true, false>, LinearRunAvx512<true, true>}}};
-  __builtin_cpu_init();
-  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) return &kAvx512;
-  if (__builtin_cpu_supports("avx2")) return &kAvx2;
-  return nullptr;
-}();
+const tVoiceLanes kWidestLanes = WidestLanes();
+std::atomic<tVoiceLanes> lanesInUse{kWidestLanes};
 
 }  // namespace
 #endif
+
+bool SetVoiceLanes(tVoiceLanes lanes) {
+#if VM_VOICE_VECTORS
+  if (static_cast<int32_t>(lanes) > static_cast<int32_t>(kWidestLanes)) return false;
+  lanesInUse.store(lanes, std::memory_order_relaxed);
+  return true;
+#else
+  return lanes == tVoiceLanes::One;
+#endif
+}
+
+tVoiceLanes VoiceLanes() {
+#if VM_VOICE_VECTORS
+  return lanesInUse.load(std::memory_order_relaxed);
+#else
+  return tVoiceLanes::One;
+#endif
+}
 
 namespace {
 // Samples from now on whose position, moving by `step` (+1 or -1) from `pos`, stays strictly
@@ -340,11 +371,14 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
   const float* offsets = lenderTable.Entries();
   const int32_t lastEntry = lenderTable.Capacity() - 1;
 
+#if VM_VOICE_VECTORS
+  const tLinearRunSet* const linearRuns = RunsOf(lanesInUse.load(std::memory_order_relaxed));
+#endif
   int32_t i = from;
   for (; i < to; ++i) {
 #if VM_VOICE_VECTORS
     // Between turns, eight samples at a time.
-    if (kLinearRuns != nullptr) {
+    if (linearRuns != nullptr) {
       int32_t run = std::min(to - i, SamplesBeforeTurn(walkPos, walkStep, std::min(walkLen, lastEntry + 1)));
       if (kDynOn) run = std::min(run, SamplesBeforeTurn(rampPos, rampStep, rampLen));
       run -= run % kLanes;
@@ -354,7 +388,7 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
                                 ring,     mask, readBase - i, rampPos + rampStep, rampStep,
                                 rampInverse, span, 1.0f - dip, left, right,
                                 contributionsA + i, contributionsB + i, run};
-        kLinearRuns->byCase[kDynOn][walkStep > 0](linear);
+        linearRuns->byCase[kDynOn][walkStep > 0](linear);
         walkPos += walkStep * run;
         if (kDynOn) rampPos += rampStep * run;
         i += run;

@@ -52,6 +52,16 @@ struct tVoiceSetup {
   int32_t Split;
 };
 
+// How many samples of one voice run at once between two turns of its walk and ramp: one
+// (the sample step itself), eight in AVX2 registers, or eight with AVX-512's two-register
+// permutation for the ring reads. All give the same bits. The widest that the processor
+// and the system run is chosen when the library loads.
+enum class tVoiceLanes : int32_t { One = 0, Avx2 = 1, Avx512 = 2 };
+// Chooses another variant (tests and benchmarks, while no block runs); false, changing
+// nothing, when the processor does not run it.
+bool SetVoiceLanes(tVoiceLanes lanes);
+tVoiceLanes VoiceLanes();
+
 // The vibrato rate in Hz before a voice's speed factor: 10^(logMin + (logMax - logMin) x
 // vibRate), the range's logarithms and the VibRate setting as the voices hold them.
 double VibratoRateBase(float logMin, float logMax, float vibRate);
