@@ -197,16 +197,16 @@ constexpr int32_t kLanes = 8;
     a = Pick(low, high, at);                                                                 \
     b = Pick(low, high, atNext);                                                             \
   } else {                                                                                   \
-    alignas(32) int32_t first[kLanes];                                                       \
-    alignas(32) float va[kLanes], vb[kLanes];                                                \
-    _mm256_store_si256(reinterpret_cast<__m256i*>(first),                                    \
+    int32_t first[kLanes];                                                                   \
+    float va[kLanes], vb[kLanes];                                                            \
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(first),                                   \
                        _mm256_add_epi32(_mm256_set1_epi32(base), _mm256_add_epi32(ip, down)));\
     for (int32_t l = 0; l < kLanes; ++l) {                                                   \
       va[l] = run.ring[first[l] & run.mask];                                                 \
       vb[l] = run.ring[(first[l] + 1) & run.mask];                                           \
     }                                                                                        \
-    a = _mm256_load_ps(va);                                                                  \
-    b = _mm256_load_ps(vb);                                                                  \
+    a = _mm256_loadu_ps(va);                                                                 \
+    b = _mm256_loadu_ps(vb);                                                                 \
   }
 
 // The samples of a run, eight at a time: the same float operations as the sample step, in
