@@ -249,6 +249,10 @@ constexpr int32_t kLanes = 8;
       contributionA = _mm256_add_ps(guard, _mm256_mul_ps(s, left));                          \
       contributionB = _mm256_add_ps(guard, _mm256_mul_ps(s, right));                         \
     }                                                                                        \
+    if (kAdding) {                                                                           \
+      contributionA = _mm256_add_ps(_mm256_loadu_ps(run.outA + n), contributionA);           \
+      contributionB = _mm256_add_ps(_mm256_loadu_ps(run.outB + n), contributionB);           \
+    }                                                                                        \
     _mm256_storeu_ps(run.outA + n, contributionA);                                           \
     _mm256_storeu_ps(run.outB + n, contributionB);                                           \
   }
@@ -260,7 +264,7 @@ __attribute__((target("avx2"))) inline __m256 PickAvx2(__m256 low, __m256 high, 
   return _mm256_blendv_ps(fromLow, fromHigh, _mm256_castsi256_ps(upper));
 }
 
-template <bool kDynOn, bool kUp>
+template <bool kDynOn, bool kUp, bool kAdding>
 __attribute__((target("avx2"))) void LinearRunAvx2(const tLinearRun& run) {
   VM_LINEAR_RUN_BODY(PickAvx2)
 }
@@ -272,7 +276,7 @@ PickAvx512(__m256 low, __m256 high, __m256i at) {
   return _mm256_permutex2var_ps(low, at, high);
 }
 
-template <bool kDynOn, bool kUp>
+template <bool kDynOn, bool kUp, bool kAdding>
 __attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) void LinearRunAvx512(
     const tLinearRun& run) {
   VM_LINEAR_RUN_BODY(PickAvx512)
@@ -283,13 +287,14 @@ __attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) void Li
 
 using tLinearRunFunction = void (*)(const tLinearRun&);
 struct tLinearRunSet {
-  tLinearRunFunction byCase[2][2];  // [level moves][walk goes up]
+  tLinearRunFunction byCase[2][2][2];  // [level moves][walk goes up][adds to the sums]
 };
-constexpr tLinearRunSet kAvx2Runs{{{LinearRunAvx2<false, false>, LinearRunAvx2<false, true>},
-                                   {LinearRunAvx2<true, false>, LinearRunAvx2<true, true>}}};
-constexpr tLinearRunSet kAvx512Runs{
-    {{LinearRunAvx512<false, false>, LinearRunAvx512<false, true>},
-     {LinearRunAvx512<true, false>, LinearRunAvx512<true, true>}}};
+#define VM_RUN_SET(K)                                                                \
+  {{{{K<false, false, false>, K<false, false, true>}, {K<false, true, false>, K<false, true, true>}}, \
+    {{K<true, false, false>, K<true, false, true>}, {K<true, true, false>, K<true, true, true>}}}}
+constexpr tLinearRunSet kAvx2Runs VM_RUN_SET(LinearRunAvx2);
+constexpr tLinearRunSet kAvx512Runs VM_RUN_SET(LinearRunAvx512);
+#undef VM_RUN_SET
 
 const tLinearRunSet* RunsOf(tVoiceLanes lanes) {
   switch (lanes) {
@@ -341,12 +346,21 @@ int32_t SamplesBeforeTurn(int32_t pos, int32_t step, int32_t len) {
   if (step < 0) return pos <= len ? std::max(pos - 1, 0) : 0;
   return 0;
 }
+
+// A contribution written to its place, or added to the sum there.
+template <bool kAdding>
+void Put(float& place, float contribution) {
+  if (kAdding)
+    place += contribution;
+  else
+    place = contribution;
+}
 }  // namespace
 
 // The sample step of Step, sample after sample, with every field of the walk and the ramp
 // read once and kept in locals; the float operations are the same, in the same order, so
 // the contributions are bit for bit those of Step.
-template <bool kDynOn, bool kBorrowing, bool kRandomRamps>
+template <bool kDynOn, bool kBorrowing, bool kRandomRamps, bool kAdding>
 int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t firstPos,
                               int32_t from, int32_t to, float dynDepth,
                               const tVoiceArray& voices, float* contributionsA,
@@ -388,7 +402,7 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
                                 ring,     mask, readBase - i, rampPos + rampStep, rampStep,
                                 rampInverse, span, 1.0f - dip, left, right,
                                 contributionsA + i, contributionsB + i, run};
-        linearRuns->byCase[kDynOn][walkStep > 0](linear);
+        linearRuns->byCase[kDynOn][walkStep > 0][kAdding](linear);
         walkPos += walkStep * run;
         if (kDynOn) rampPos += rampStep * run;
         i += run;
@@ -441,11 +455,11 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
       }
       rampPos = pos;
       const float g = (1.0f - dip) + static_cast<float>(pos) * rampInverse * span;
-      contributionsA[i] = (s + 1e-23f) * left * g;
-      contributionsB[i] = (s + 1e-23f) * right * g;
+      Put<kAdding>(contributionsA[i], (s + 1e-23f) * left * g);
+      Put<kAdding>(contributionsB[i], (s + 1e-23f) * right * g);
     } else {
-      contributionsA[i] = 1e-23f + s * left;
-      contributionsB[i] = 1e-23f + s * right;
+      Put<kAdding>(contributionsA[i], 1e-23f + s * left);
+      Put<kAdding>(contributionsB[i], 1e-23f + s * right);
     }
   }
 
@@ -478,18 +492,88 @@ int32_t WithFlag(bool flag, F&& f) {
 int32_t tSingleClone::RunAhead(int32_t self, const tSectionRings& rings, int32_t firstPos,
                                int32_t from, int32_t to, bool dynOn, float dynDepth,
                                const tVoiceArray& voices, float* contributionsA,
-                               float* contributionsB) {
+                               float* contributionsB, bool adding) {
   const bool borrowing = vibRandom;
   const bool randomRamps = dynOn && dynRandom;
   return WithFlag(dynOn, [&](auto levelMoves) {
     return WithFlag(borrowing, [&](auto borrows) {
       return WithFlag(randomRamps, [&](auto drawsRamps) {
-        return RunWalk<decltype(levelMoves)::value, decltype(borrows)::value,
-                       decltype(drawsRamps)::value>(self, rings, firstPos, from, to, dynDepth,
-                                                    voices, contributionsA, contributionsB);
+        return WithFlag(adding, [&](auto adds) {
+          return RunWalk<decltype(levelMoves)::value, decltype(borrows)::value,
+                         decltype(drawsRamps)::value, decltype(adds)::value>(
+              self, rings, firstPos, from, to, dynDepth, voices, contributionsA,
+              contributionsB);
+        });
       });
     });
   });
+}
+
+// Voice after voice from voice `first`, as long as a voice neither turns nor draws within
+// the chunk: the common case, since a walk turns every few thousand samples. The set-up of
+// a voice is then a few loads and comparisons, which keeps short host blocks cheap.
+int32_t tSingleClone::AddTurnFreeVoices(tVoiceArray& voices, int32_t first, int32_t count,
+                                        const tSectionRings& rings, int32_t firstPos,
+                                        int32_t length, bool dynOn, float* sumA, float* sumB) {
+#if VM_VOICE_VECTORS
+  const tLinearRunSet* const linearRuns = RunsOf(lanesInUse.load(std::memory_order_relaxed));
+  if (linearRuns == nullptr) return first;
+  const int32_t groups = length - length % kLanes;
+  int32_t k = first;
+  for (; k < count; ++k) {
+    tSingleClone& voice = voices[k];
+    const bool borrowing = voice.vibRandom;
+    const tVibratoTable& table = (borrowing ? voices[voice.vibSource] : voice).table;
+    const int32_t step = voice.vibStep, rampStep = voice.dynStep;
+    if (SamplesBeforeTurn(voice.vibPos, step, std::min(voice.vibLen, table.Capacity())) < length)
+      break;
+    if (dynOn && SamplesBeforeTurn(voice.dynPos, rampStep, voice.dynLen) < length) break;
+    const int32_t lastPos = voice.vibPos + step * length;
+    table.Prepare(std::min(voice.vibPos + step, lastPos), std::max(voice.vibPos + step, lastPos));
+    tLinearRun run{table.Entries(),
+                   voice.vibPos + step,
+                   borrowing ? voice.vibScale : 1.0f,
+                   rings.Ring(voice.source),
+                   rings.mask,
+                   firstPos + voice.delay,
+                   voice.dynPos + rampStep,
+                   rampStep,
+                   voice.dynLenInverse,
+                   voice.dynSpan,
+                   1.0f - voice.dynDip,
+                   voice.gainLeft,
+                   voice.gainRight,
+                   sumA,
+                   sumB,
+                   groups};
+    if (groups > 0) linearRuns->byCase[dynOn][step > 0][true](run);
+    // The last samples of a chunk that is not a whole number of groups, one at a time.
+    for (int32_t i = groups; i < length; ++i) {
+      const float off = run.scale * run.entries[run.firstEntry + step * i];
+      const int32_t ip = nearestInRange(off - 0.5f);
+      const int32_t r0 = (run.readBase - i + ip) & run.mask;
+      const int32_t r1 = (r0 + 1) & run.mask;
+      const float frac = off + 1e-23f - static_cast<float>(ip);
+      const float s = run.ring[r0] + frac * (run.ring[r1] - run.ring[r0]);
+      if (dynOn) {
+        const float g = run.floor + static_cast<float>(run.firstRampPos + rampStep * i) *
+                                        run.rampInverse * run.span;
+        sumA[i] += (s + 1e-23f) * run.left * g;
+        sumB[i] += (s + 1e-23f) * run.right * g;
+      } else {
+        sumA[i] += 1e-23f + s * run.left;
+        sumB[i] += 1e-23f + s * run.right;
+      }
+    }
+    voice.vibPos = lastPos;
+    if (dynOn) voice.dynPos += rampStep * length;
+  }
+  return k;
+#else
+  (void)voices, (void)count, (void)rings, (void)firstPos, (void)length, (void)dynOn;
+  (void)sumA, (void)sumB;
+  return first;
+#endif
 }
 
 // The walk moves one entry per step and turns at len and at 0 (after which, on its own

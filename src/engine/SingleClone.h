@@ -94,10 +94,19 @@ class tSingleClone {
   // registers; writes the voice's two contributions of sample i to contributionsA[i] and
   // contributionsB[i]. Stops before the first sample at which the voice would draw from
   // the random generator (vibrato bottom turn while borrowing, any ramp turn with random
-  // ramps) and returns it, or returns `to`.
+  // ramps) and returns it, or returns `to`. With `adding` the contributions are added to
+  // what the two arrays hold (the sums of the voices before it) instead.
   int32_t RunAhead(int32_t self, const tSectionRings& rings, int32_t firstPos, int32_t from,
                    int32_t to, bool dynOn, float dynDepth, const tVoiceArray& voices,
-                   float* contributionsA, float* contributionsB);
+                   float* contributionsA, float* contributionsB, bool adding = false);
+
+  // Adds the contributions of voices first, first + 1, .. over samples 0..length-1 of a
+  // chunk (ring positions as for RunAhead) to the sums, voice after voice, as long as a
+  // voice neither turns nor draws within the chunk; returns the first voice that would (or
+  // count). The sums must hold those of the voices before `first`.
+  static int32_t AddTurnFreeVoices(tVoiceArray& voices, int32_t first, int32_t count,
+                                   const tSectionRings& rings, int32_t firstPos, int32_t length,
+                                   bool dynOn, float* sumA, float* sumB);
 
   // The vibrato offsets of the next `count` samples as the walk would read them if it
   // turned at both ends without drawing (a voice that fades out draws nothing); the walk
@@ -153,7 +162,7 @@ class tSingleClone {
     dynLen = samples;
     dynLenInverse = samples > 0 ? 1.0f / static_cast<float>(samples) : 0.0f;
   }
-  template <bool kDynOn, bool kBorrowing, bool kRandomRamps>
+  template <bool kDynOn, bool kBorrowing, bool kRandomRamps, bool kAdding>
   int32_t RunWalk(int32_t self, const tSectionRings& rings, int32_t firstPos, int32_t from,
                   int32_t to, float dynDepth, const tVoiceArray& voices, float* contributionsA,
                   float* contributionsB);

@@ -160,7 +160,8 @@ class LaneVariants : public testing::TestWithParam<tVoiceLanes> {};
 
 // Each variant the processor runs renders the bits of the sample step, one lane, one
 // sample per block: plain and random walks and ramps, level still, all sections, a high
-// rate (long tables, doubled rings), and blocks that end inside the eight-sample groups.
+// rate (long tables, doubled rings), and blocks shorter than a group of eight samples or
+// ending inside one.
 TEST_P(LaneVariants, RenderTheBitsOfTheSampleStep) {
   const SavedRandomState restore;
   const tChunkCase cases[] = {
@@ -185,7 +186,7 @@ TEST_P(LaneVariants, RenderTheBitsOfTheSampleStep) {
     }
     const ChosenLanes variant(GetParam());
     if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
-    for (const int block : {7, 512}) {
+    for (const int block : {7, 19, 512}) {
       SCOPED_TRACE(testing::Message() << "block " << block);
       tVoicemultiply chunked(nullptr);
       Configure(chunked, c);
