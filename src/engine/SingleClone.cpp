@@ -175,6 +175,8 @@ struct tLinearRun {
   float* outA;
   float* outB;
   int32_t count;         // samples, a multiple of kLanes
+  int32_t length;        // samples with those one at a time after the groups (count..length-1)
+  int32_t entryStep;     // +1 or -1
 };
 
 constexpr int32_t kLanes = 8;
@@ -285,15 +287,66 @@ __attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) void Li
 #undef VM_LINEAR_RUN_BODY
 #undef VM_RING_PAIRS
 
+// Samples count..length-1 of a run, one at a time: the arithmetic of the sample step,
+// added to the sums.
+template <bool kDynOn>
+inline void AddRunTail(const tLinearRun& run) {
+  for (int32_t i = run.count; i < run.length; ++i) {
+    const float off = run.scale * run.entries[run.firstEntry + run.entryStep * i];
+    const int32_t ip = nearestInRange(off - 0.5f);
+    const int32_t r0 = (run.readBase - i + ip) & run.mask;
+    const int32_t r1 = (r0 + 1) & run.mask;
+    const float frac = off + 1e-23f - static_cast<float>(ip);
+    const float s = run.ring[r0] + frac * (run.ring[r1] - run.ring[r0]);
+    if (kDynOn) {
+      const float g = run.floor + static_cast<float>(run.firstRampPos + run.rampStep * i) *
+                                      run.rampInverse * run.span;
+      run.outA[i] += (s + 1e-23f) * run.left * g;
+      run.outB[i] += (s + 1e-23f) * run.right * g;
+    } else {
+      run.outA[i] += 1e-23f + s * run.left;
+      run.outB[i] += 1e-23f + s * run.right;
+    }
+  }
+}
+
+// Whole chunks of several voices, voice after voice, added to the sums: one call for all
+// of them, so that short chunks do not pay a call and the constants per voice.
+template <bool kDynOn>
+__attribute__((target("avx2"))) void AddRunsAvx2(const tLinearRun* runs, int32_t count) {
+  for (int32_t v = 0; v < count; ++v) {
+    if (runs[v].entryStep > 0)
+      LinearRunAvx2<kDynOn, true, true>(runs[v]);
+    else
+      LinearRunAvx2<kDynOn, false, true>(runs[v]);
+    AddRunTail<kDynOn>(runs[v]);
+  }
+}
+
+template <bool kDynOn>
+__attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) void AddRunsAvx512(
+    const tLinearRun* runs, int32_t count) {
+  for (int32_t v = 0; v < count; ++v) {
+    if (runs[v].entryStep > 0)
+      LinearRunAvx512<kDynOn, true, true>(runs[v]);
+    else
+      LinearRunAvx512<kDynOn, false, true>(runs[v]);
+    AddRunTail<kDynOn>(runs[v]);
+  }
+}
+
 using tLinearRunFunction = void (*)(const tLinearRun&);
+using tAddRunsFunction = void (*)(const tLinearRun*, int32_t);
 struct tLinearRunSet {
   tLinearRunFunction byCase[2][2][2];  // [level moves][walk goes up][adds to the sums]
+  tAddRunsFunction addRuns[2];         // [level moves]
 };
 #define VM_RUN_SET(K)                                                                \
-  {{{{K<false, false, false>, K<false, false, true>}, {K<false, true, false>, K<false, true, true>}}, \
-    {{K<true, false, false>, K<true, false, true>}, {K<true, true, false>, K<true, true, true>}}}}
-constexpr tLinearRunSet kAvx2Runs VM_RUN_SET(LinearRunAvx2);
-constexpr tLinearRunSet kAvx512Runs VM_RUN_SET(LinearRunAvx512);
+  {{{K<false, false, false>, K<false, false, true>}, {K<false, true, false>, K<false, true, true>}}, \
+   {{K<true, false, false>, K<true, false, true>}, {K<true, true, false>, K<true, true, true>}}}
+constexpr tLinearRunSet kAvx2Runs{VM_RUN_SET(LinearRunAvx2), {AddRunsAvx2<false>, AddRunsAvx2<true>}};
+constexpr tLinearRunSet kAvx512Runs{VM_RUN_SET(LinearRunAvx512),
+                                    {AddRunsAvx512<false>, AddRunsAvx512<true>}};
 #undef VM_RUN_SET
 
 const tLinearRunSet* RunsOf(tVoiceLanes lanes) {
@@ -401,7 +454,7 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
                                 kBorrowing ? walkScale : 1.0f,
                                 ring,     mask, readBase - i, rampPos + rampStep, rampStep,
                                 rampInverse, span, 1.0f - dip, left, right,
-                                contributionsA + i, contributionsB + i, run};
+                                contributionsA + i, contributionsB + i, run, run, walkStep};
         linearRuns->byCase[kDynOn][walkStep > 0][kAdding](linear);
         walkPos += walkStep * run;
         if (kDynOn) rampPos += rampStep * run;
@@ -519,6 +572,7 @@ int32_t tSingleClone::AddTurnFreeVoices(tVoiceArray& voices, int32_t first, int3
   const tLinearRunSet* const linearRuns = RunsOf(lanesInUse.load(std::memory_order_relaxed));
   if (linearRuns == nullptr) return first;
   const int32_t groups = length - length % kLanes;
+  tLinearRun runs[kMaxClones];
   int32_t k = first;
   for (; k < count; ++k) {
     tSingleClone& voice = voices[k];
@@ -528,46 +582,31 @@ int32_t tSingleClone::AddTurnFreeVoices(tVoiceArray& voices, int32_t first, int3
     if (SamplesBeforeTurn(voice.vibPos, step, std::min(voice.vibLen, table.Capacity())) < length)
       break;
     if (dynOn && SamplesBeforeTurn(voice.dynPos, rampStep, voice.dynLen) < length) break;
+    const int32_t firstEntry = voice.vibPos + step;
     const int32_t lastPos = voice.vibPos + step * length;
-    table.Prepare(std::min(voice.vibPos + step, lastPos), std::max(voice.vibPos + step, lastPos));
-    tLinearRun run{table.Entries(),
-                   voice.vibPos + step,
-                   borrowing ? voice.vibScale : 1.0f,
-                   rings.Ring(voice.source),
-                   rings.mask,
-                   firstPos + voice.delay,
-                   voice.dynPos + rampStep,
-                   rampStep,
-                   voice.dynLenInverse,
-                   voice.dynSpan,
-                   1.0f - voice.dynDip,
-                   voice.gainLeft,
-                   voice.gainRight,
-                   sumA,
-                   sumB,
-                   groups};
-    if (groups > 0) linearRuns->byCase[dynOn][step > 0][true](run);
-    // The last samples of a chunk that is not a whole number of groups, one at a time.
-    for (int32_t i = groups; i < length; ++i) {
-      const float off = run.scale * run.entries[run.firstEntry + step * i];
-      const int32_t ip = nearestInRange(off - 0.5f);
-      const int32_t r0 = (run.readBase - i + ip) & run.mask;
-      const int32_t r1 = (r0 + 1) & run.mask;
-      const float frac = off + 1e-23f - static_cast<float>(ip);
-      const float s = run.ring[r0] + frac * (run.ring[r1] - run.ring[r0]);
-      if (dynOn) {
-        const float g = run.floor + static_cast<float>(run.firstRampPos + rampStep * i) *
-                                        run.rampInverse * run.span;
-        sumA[i] += (s + 1e-23f) * run.left * g;
-        sumB[i] += (s + 1e-23f) * run.right * g;
-      } else {
-        sumA[i] += 1e-23f + s * run.left;
-        sumB[i] += 1e-23f + s * run.right;
-      }
-    }
+    table.Prepare(std::min(firstEntry, lastPos), std::max(firstEntry, lastPos));
+    runs[k - first] = {table.Entries(),
+                       firstEntry,
+                       borrowing ? voice.vibScale : 1.0f,
+                       rings.Ring(voice.source),
+                       rings.mask,
+                       firstPos + voice.delay,
+                       voice.dynPos + rampStep,
+                       rampStep,
+                       voice.dynLenInverse,
+                       voice.dynSpan,
+                       1.0f - voice.dynDip,
+                       voice.gainLeft,
+                       voice.gainRight,
+                       sumA,
+                       sumB,
+                       groups,
+                       length,
+                       step};
     voice.vibPos = lastPos;
     if (dynOn) voice.dynPos += rampStep * length;
   }
+  if (k > first) linearRuns->addRuns[dynOn](runs, k - first);
   return k;
 #else
   (void)voices, (void)count, (void)rings, (void)firstPos, (void)length, (void)dynOn;
