@@ -63,8 +63,14 @@ class tVibratoTable {
     if (first > last) first = last;  // a read past the end takes the last entry
     if (first < 0) first = 0;
     if (last < 0) last = 0;
-    // Both are entries now (0 or more): the segments by a shift.
-    for (int32_t s = first >> kSegmentShift; s <= last >> kSegmentShift; ++s)
+    // Both are entries now (0 or more): the segments by a shift. A walk's reads of one
+    // chunk mostly lie in one segment.
+    const int32_t firstSegment = first >> kSegmentShift, lastSegment = last >> kSegmentShift;
+    if (firstSegment == lastSegment) {
+      if (!Built(firstSegment)) Fill(firstSegment);
+      return;
+    }
+    for (int32_t s = firstSegment; s <= lastSegment; ++s)
       if (!Built(s)) Fill(s);
   }
   const float* Entries() const { return entries.get(); }
