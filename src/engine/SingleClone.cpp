@@ -21,6 +21,14 @@ constexpr double kRampSecondsPerRate = 1.9;  // ramp length: 0.1 s (DynRate 1) t
 constexpr double kRampSecondsMin = 0.1;
 constexpr float kRiseShare = 0.35f;          // level rises by 0.35 * DynDepth at the top
 constexpr float kDipShare = 0.99f;           // and falls by 0.99 * DynDepth at the bottom
+
+// Samples from now on whose position, moving by `step` (+1 or -1) from `pos`, stays strictly
+// between 0 and `len`: the samples before the next turn.
+int32_t SamplesBeforeTurn(int32_t pos, int32_t step, int32_t len) {
+  if (step > 0) return pos >= 0 ? std::max(len - 1 - pos, 0) : 0;
+  if (step < 0) return pos <= len ? std::max(pos - 1, 0) : 0;
+  return 0;
+}
 }  // namespace
 
 double VibratoRateBase(float logMin, float logMax, float vibRate) {
@@ -284,8 +292,6 @@ __attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) void Li
   VM_LINEAR_RUN_BODY(PickAvx512)
 }
 
-#undef VM_LINEAR_RUN_BODY
-#undef VM_RING_PAIRS
 
 // Samples count..length-1 of a run, one at a time: the arithmetic of the sample step,
 // added to the sums.
@@ -310,43 +316,96 @@ inline void AddRunTail(const tLinearRun& run) {
   }
 }
 
-// Whole chunks of several voices, voice after voice, added to the sums: one call for all
-// of them, so that short chunks do not pay a call and the constants per voice.
-template <bool kDynOn>
-__attribute__((target("avx2"))) void AddRunsAvx2(const tLinearRun* runs, int32_t count) {
-  for (int32_t v = 0; v < count; ++v) {
-    if (runs[v].entryStep > 0)
-      LinearRunAvx2<kDynOn, true, true>(runs[v]);
-    else
-      LinearRunAvx2<kDynOn, false, true>(runs[v]);
-    AddRunTail<kDynOn>(runs[v]);
-  }
-}
+}  // namespace
 
-template <bool kDynOn>
-__attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) void AddRunsAvx512(
-    const tLinearRun* runs, int32_t count) {
-  for (int32_t v = 0; v < count; ++v) {
-    if (runs[v].entryStep > 0)
-      LinearRunAvx512<kDynOn, true, true>(runs[v]);
-    else
-      LinearRunAvx512<kDynOn, false, true>(runs[v]);
-    AddRunTail<kDynOn>(runs[v]);
+// The turn-free voices of a chunk (AddTurnFreeVoices) in one call with the voices' fields
+// read where they lie: short chunks then pay little more per voice than the loads of its
+// walk and ramp.
+#define VM_ADD_TURN_FREE_BODY(Pick)                                                          \
+  constexpr bool kAdding = true;                                                             \
+  const int32_t groups = length - length % kLanes;                                           \
+  int32_t k = first;                                                                         \
+  for (; k < count; ++k) {                                                                   \
+    tSingleClone& voice = voices[k];                                                         \
+    const bool borrowing = voice.vibRandom;                                                  \
+    const tVibratoTable& table = (borrowing ? voices[voice.vibSource] : voice).table;        \
+    const int32_t step = voice.vibStep, rampStep = voice.dynStep;                            \
+    if (SamplesBeforeTurn(voice.vibPos, step, std::min(voice.vibLen, table.Capacity())) <    \
+        length)                                                                              \
+      break;                                                                                 \
+    if (kDynOn && SamplesBeforeTurn(voice.dynPos, rampStep, voice.dynLen) < length) break;   \
+    const int32_t firstEntry = voice.vibPos + step;                                          \
+    const int32_t lastPos = voice.vibPos + step * length;                                    \
+    table.Prepare(std::min(firstEntry, lastPos), std::max(firstEntry, lastPos));             \
+    const tLinearRun run{table.Entries(),                                                    \
+                         firstEntry,                                                         \
+                         borrowing ? voice.vibScale : 1.0f,                                  \
+                         rings.Ring(voice.source),                                           \
+                         rings.mask,                                                         \
+                         firstPos + voice.delay,                                             \
+                         voice.dynPos + rampStep,                                            \
+                         rampStep,                                                           \
+                         voice.dynLenInverse,                                                \
+                         voice.dynSpan,                                                      \
+                         1.0f - voice.dynDip,                                                \
+                         voice.gainLeft,                                                     \
+                         voice.gainRight,                                                    \
+                         sumA,                                                               \
+                         sumB,                                                               \
+                         groups,                                                             \
+                         length,                                                             \
+                         step};                                                              \
+    if (step > 0) {                                                                          \
+      constexpr bool kUp = true;                                                             \
+      VM_LINEAR_RUN_BODY(Pick)                                                               \
+    } else {                                                                                 \
+      constexpr bool kUp = false;                                                            \
+      VM_LINEAR_RUN_BODY(Pick)                                                               \
+    }                                                                                        \
+    AddRunTail<kDynOn>(run);                                                                 \
+    voice.vibPos = lastPos;                                                                  \
+    if (kDynOn) voice.dynPos += rampStep * length;                                           \
+  }                                                                                          \
+  return k;
+
+struct tVoiceLaneKernels {
+  template <bool kDynOn>
+  __attribute__((target("avx2"))) static int32_t AddTurnFreeAvx2(
+      tVoiceArray& voices, int32_t first, int32_t count, const tSectionRings& rings,
+      int32_t firstPos, int32_t length, float* sumA, float* sumB) {
+    VM_ADD_TURN_FREE_BODY(PickAvx2)
   }
-}
+  template <bool kDynOn>
+  __attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) static int32_t
+  AddTurnFreeAvx512(tVoiceArray& voices, int32_t first, int32_t count,
+                    const tSectionRings& rings, int32_t firstPos, int32_t length, float* sumA,
+                    float* sumB) {
+    VM_ADD_TURN_FREE_BODY(PickAvx512)
+  }
+};
+
+#undef VM_ADD_TURN_FREE_BODY
+#undef VM_LINEAR_RUN_BODY
+#undef VM_RING_PAIRS
+
+namespace {
 
 using tLinearRunFunction = void (*)(const tLinearRun&);
-using tAddRunsFunction = void (*)(const tLinearRun*, int32_t);
+using tAddTurnFreeFunction = int32_t (*)(tVoiceArray&, int32_t, int32_t, const tSectionRings&,
+                                          int32_t, int32_t, float*, float*);
 struct tLinearRunSet {
   tLinearRunFunction byCase[2][2][2];  // [level moves][walk goes up][adds to the sums]
-  tAddRunsFunction addRuns[2];         // [level moves]
+  tAddTurnFreeFunction addTurnFree[2];  // [level moves]
 };
 #define VM_RUN_SET(K)                                                                \
   {{{K<false, false, false>, K<false, false, true>}, {K<false, true, false>, K<false, true, true>}}, \
    {{K<true, false, false>, K<true, false, true>}, {K<true, true, false>, K<true, true, true>}}}
-constexpr tLinearRunSet kAvx2Runs{VM_RUN_SET(LinearRunAvx2), {AddRunsAvx2<false>, AddRunsAvx2<true>}};
-constexpr tLinearRunSet kAvx512Runs{VM_RUN_SET(LinearRunAvx512),
-                                    {AddRunsAvx512<false>, AddRunsAvx512<true>}};
+constexpr tLinearRunSet kAvx2Runs{
+    VM_RUN_SET(LinearRunAvx2),
+    {tVoiceLaneKernels::AddTurnFreeAvx2<false>, tVoiceLaneKernels::AddTurnFreeAvx2<true>}};
+constexpr tLinearRunSet kAvx512Runs{
+    VM_RUN_SET(LinearRunAvx512),
+    {tVoiceLaneKernels::AddTurnFreeAvx512<false>, tVoiceLaneKernels::AddTurnFreeAvx512<true>}};
 #undef VM_RUN_SET
 
 const tLinearRunSet* RunsOf(tVoiceLanes lanes) {
@@ -392,13 +451,6 @@ tVoiceLanes VoiceLanes() {
 }
 
 namespace {
-// Samples from now on whose position, moving by `step` (+1 or -1) from `pos`, stays strictly
-// between 0 and `len`: the samples before the next turn.
-int32_t SamplesBeforeTurn(int32_t pos, int32_t step, int32_t len) {
-  if (step > 0) return pos >= 0 ? std::max(len - 1 - pos, 0) : 0;
-  if (step < 0) return pos <= len ? std::max(pos - 1, 0) : 0;
-  return 0;
-}
 
 // A contribution written to its place, or added to the sum there.
 template <bool kAdding>
@@ -571,43 +623,8 @@ int32_t tSingleClone::AddTurnFreeVoices(tVoiceArray& voices, int32_t first, int3
 #if VM_VOICE_VECTORS
   const tLinearRunSet* const linearRuns = RunsOf(lanesInUse.load(std::memory_order_relaxed));
   if (linearRuns == nullptr) return first;
-  const int32_t groups = length - length % kLanes;
-  tLinearRun runs[kMaxClones];
-  int32_t k = first;
-  for (; k < count; ++k) {
-    tSingleClone& voice = voices[k];
-    const bool borrowing = voice.vibRandom;
-    const tVibratoTable& table = (borrowing ? voices[voice.vibSource] : voice).table;
-    const int32_t step = voice.vibStep, rampStep = voice.dynStep;
-    if (SamplesBeforeTurn(voice.vibPos, step, std::min(voice.vibLen, table.Capacity())) < length)
-      break;
-    if (dynOn && SamplesBeforeTurn(voice.dynPos, rampStep, voice.dynLen) < length) break;
-    const int32_t firstEntry = voice.vibPos + step;
-    const int32_t lastPos = voice.vibPos + step * length;
-    table.Prepare(std::min(firstEntry, lastPos), std::max(firstEntry, lastPos));
-    runs[k - first] = {table.Entries(),
-                       firstEntry,
-                       borrowing ? voice.vibScale : 1.0f,
-                       rings.Ring(voice.source),
-                       rings.mask,
-                       firstPos + voice.delay,
-                       voice.dynPos + rampStep,
-                       rampStep,
-                       voice.dynLenInverse,
-                       voice.dynSpan,
-                       1.0f - voice.dynDip,
-                       voice.gainLeft,
-                       voice.gainRight,
-                       sumA,
-                       sumB,
-                       groups,
-                       length,
-                       step};
-    voice.vibPos = lastPos;
-    if (dynOn) voice.dynPos += rampStep * length;
-  }
-  if (k > first) linearRuns->addRuns[dynOn](runs, k - first);
-  return k;
+  return linearRuns->addTurnFree[dynOn](voices, first, count, rings, firstPos, length, sumA,
+                                        sumB);
 #else
   (void)voices, (void)count, (void)rings, (void)firstPos, (void)length, (void)dynOn;
   (void)sumA, (void)sumB;

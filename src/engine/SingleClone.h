@@ -152,6 +152,7 @@ class tSingleClone {
   float vibRateLogMax = 0.0f;
 
  private:
+  friend struct tVoiceLaneKernels;  // the vector loops over turn-free voices
   float ReadRing(int32_t self, const tSectionRings& rings, int32_t writePos,
                  const tVoiceArray& voices);
   float LevelStep(float dynDepth, const tVoiceArray& voices);
