@@ -617,7 +617,9 @@ void tEnsemble::StepAllVoices(const tSectionRings& rings, int32_t pos, float& su
 // sample together: each voice runs ahead until it would draw, then the waiting voice with
 // the earliest (sample, voice) takes its one drawing step and runs ahead again. The sums
 // add the contributions per sample in voice order, so they round exactly as a per-sample
-// loop would.
+// loop would: in the first pass a voice adds straight into the sums up to the first
+// sample at which it or a voice before it stopped (everywhere, when nobody draws); from
+// there on its contributions are kept and added at the end, voice after voice.
 void tEnsemble::RenderVoices(const tSectionRings& rings, int32_t firstPos, int32_t length) {
   float* sumA = chunkSumA.get();
   float* sumB = chunkSumB.get();
@@ -631,12 +633,31 @@ void tEnsemble::RenderVoices(const tSectionRings& rings, int32_t firstPos, int32
   const float dynDepth = voiceValues.dynDepth;
   auto voiceA = [&](int32_t k) { return contributionsA.get() + k * kMaxChunk; };
   auto voiceB = [&](int32_t k) { return contributionsB.get() + k * kMaxChunk; };
-  auto runAhead = [&](int32_t k, int32_t from) {
-    return voices[k].RunAhead(k, rings, firstPos, from, length, dynOn, dynDepth, voices,
-                              voiceA(k), voiceB(k));
+  auto runAhead = [&](int32_t k, int32_t from, int32_t to, bool adding) {
+    float* a = adding ? sumA : voiceA(k);
+    float* b = adding ? sumB : voiceB(k);
+    return voices[k].RunAhead(k, rings, firstPos, from, to, dynOn, dynDepth, voices, a, b,
+                              adding);
   };
+  std::fill(sumA, sumA + length, 0.0f);
+  std::fill(sumB, sumB + length, 0.0f);
   int32_t stoppedAt[kMaxClones];
-  for (int32_t k = 0; k < count; ++k) stoppedAt[k] = runAhead(k, 0);
+  int32_t keptFrom[kMaxClones];  // voice k's contributions from here on wait in voiceA(k)
+  int32_t added = length;        // samples to which every voice so far has added
+  for (int32_t k = 0; k < count; ++k) {
+    if (added == length) {
+      const int32_t turning = tSingleClone::AddTurnFreeVoices(voices, k, count, rings, firstPos,
+                                                              length, dynOn, sumA, sumB);
+      for (; k < turning; ++k) stoppedAt[k] = keptFrom[k] = length;
+      if (k == count) break;
+    }
+    int32_t stop = runAhead(k, 0, added, true);
+    keptFrom[k] = stop;
+    if (stop == added && added < length) stop = runAhead(k, added, length, false);
+    stoppedAt[k] = stop;
+    added = keptFrom[k];
+  }
+  if (added == length) return;  // nobody drew
   for (;;) {
     int32_t next = -1;
     for (int32_t k = 0; k < count; ++k)
@@ -647,16 +668,14 @@ void tEnsemble::RenderVoices(const tSectionRings& rings, int32_t firstPos, int32
     voices[next].Step(next, rings, (firstPos - i) & ringMask, dynOn, dynDepth, voices, a, b);
     voiceA(next)[i] = a;
     voiceB(next)[i] = b;
-    stoppedAt[next] = runAhead(next, i + 1);
+    stoppedAt[next] = runAhead(next, i + 1, length, false);
   }
 
-  std::fill(sumA, sumA + length, 0.0f);
-  std::fill(sumB, sumB + length, 0.0f);
   for (int32_t k = 0; k < count; ++k) {
     const float* a = voiceA(k);
     const float* b = voiceB(k);
-    for (int32_t i = 0; i < length; ++i) sumA[i] += a[i];
-    for (int32_t i = 0; i < length; ++i) sumB[i] += b[i];
+    for (int32_t i = keptFrom[k]; i < length; ++i) sumA[i] += a[i];
+    for (int32_t i = keptFrom[k]; i < length; ++i) sumB[i] += b[i];
   }
 }
 

@@ -1,10 +1,16 @@
 #include "engine/SingleClone.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <numbers>
 #include <type_traits>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define VM_VOICE_VECTORS 1
+#endif
 
 namespace vm {
 
@@ -15,6 +21,14 @@ constexpr double kRampSecondsPerRate = 1.9;  // ramp length: 0.1 s (DynRate 1) t
 constexpr double kRampSecondsMin = 0.1;
 constexpr float kRiseShare = 0.35f;          // level rises by 0.35 * DynDepth at the top
 constexpr float kDipShare = 0.99f;           // and falls by 0.99 * DynDepth at the bottom
+
+// Samples from now on whose position, moving by `step` (+1 or -1) from `pos`, stays strictly
+// between 0 and `len`: the samples before the next turn.
+int32_t SamplesBeforeTurn(int32_t pos, int32_t step, int32_t len) {
+  if (step > 0) return pos >= 0 ? std::max(len - 1 - pos, 0) : 0;
+  if (step < 0) return pos <= len ? std::max(pos - 1, 0) : 0;
+  return 0;
+}
 }  // namespace
 
 double VibratoRateBase(float logMin, float logMax, float vibRate) {
@@ -149,10 +163,309 @@ void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
   Configure(setup.dynChanged);
 }
 
+#if VM_VOICE_VECTORS
+namespace {
+
+// A stretch of one voice's samples between two turns: the table position and the ramp
+// position each move by a constant step per sample, nothing is drawn, and each sample is
+// the arithmetic of the sample step on those positions.
+struct tLinearRun {
+  const float* entries;  // the table the walk reads
+  int32_t firstEntry;    // entry read by the run's first sample
+  float scale;           // depth factor of the walk (1 on the voice's own table)
+  const float* ring;
+  int32_t mask;
+  int32_t readBase;      // ring index of the run's first sample before its offset
+  int32_t firstRampPos;  // ramp position at the run's first sample
+  int32_t rampStep;
+  float rampInverse, span, floor;  // 1 / ramp length, rise + dip, 1 - dip
+  float left, right;
+  float* outA;
+  float* outB;
+  int32_t count;         // samples, a multiple of kLanes
+  int32_t length;        // samples with those one at a time after the groups (count..length-1)
+  int32_t entryStep;     // +1 or -1
+};
+
+constexpr int32_t kLanes = 8;
+
+// The ring samples at r0 and r0 + 1 of eight lanes, r0 = base - lane + ip[lane]. Offsets
+// of neighbouring samples differ by far less than a sample (the vibrato's steepest slope
+// is about 0.16 samples per sample), so the eight pairs lie within a window of 13 ring
+// samples starting 9 below lane 0's r0: two loads and a permutation. Where the window
+// wraps around the ring or a lane falls outside it, one lane at a time.
+#define VM_RING_PAIRS(Pick)                                                                  \
+  const int32_t lane0 = base + _mm256_cvtsi256_si32(ip);                                     \
+  const int32_t window = (lane0 - 9) & run.mask;                                             \
+  const __m256i at = _mm256_add_epi32(                                                       \
+      _mm256_sub_epi32(ip, _mm256_broadcastd_epi32(_mm256_castsi256_si128(ip))), fromWindow);\
+  const __m256i atNext = _mm256_add_epi32(at, one);                                          \
+  if (window + 15 <= run.mask &&                                                             \
+      _mm256_testz_si256(_mm256_or_si256(at, atNext), outsideWindow)) {                      \
+    const __m256 low = _mm256_loadu_ps(run.ring + window);                                   \
+    const __m256 high = _mm256_loadu_ps(run.ring + window + 8);                              \
+    a = Pick(low, high, at);                                                                 \
+    b = Pick(low, high, atNext);                                                             \
+  } else {                                                                                   \
+    int32_t first[kLanes];                                                                   \
+    float va[kLanes], vb[kLanes];                                                            \
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(first),                                   \
+                       _mm256_add_epi32(_mm256_set1_epi32(base), _mm256_add_epi32(ip, down)));\
+    for (int32_t l = 0; l < kLanes; ++l) {                                                   \
+      va[l] = run.ring[first[l] & run.mask];                                                 \
+      vb[l] = run.ring[(first[l] + 1) & run.mask];                                           \
+    }                                                                                        \
+    a = _mm256_loadu_ps(va);                                                                 \
+    b = _mm256_loadu_ps(vb);                                                                 \
+  }
+
+// The samples of a run, eight at a time: the same float operations as the sample step, in
+// the same order and without fused multiply-adds, so every contribution has the bits of
+// the step's.
+#define VM_LINEAR_RUN_BODY(Pick)                                                             \
+  const __m256i one = _mm256_set1_epi32(1);                                                  \
+  const __m256i down = _mm256_setr_epi32(0, -1, -2, -3, -4, -5, -6, -7);                     \
+  const __m256i fromWindow = _mm256_setr_epi32(9, 8, 7, 6, 5, 4, 3, 2);                      \
+  const __m256i outsideWindow = _mm256_set1_epi32(~15);                                      \
+  const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);                         \
+  const __m256 half = _mm256_set1_ps(0.5f), guard = _mm256_set1_ps(1e-23f);                  \
+  const __m256 scale = _mm256_set1_ps(run.scale);                                            \
+  const __m256 left = _mm256_set1_ps(run.left), right = _mm256_set1_ps(run.right);           \
+  const __m256 inverse = _mm256_set1_ps(run.rampInverse), span = _mm256_set1_ps(run.span);   \
+  const __m256 floor = _mm256_set1_ps(run.floor);                                            \
+  __m256i rampPos = _mm256_add_epi32(_mm256_set1_epi32(run.firstRampPos),                    \
+                                     _mm256_mullo_epi32(down, _mm256_set1_epi32(-run.rampStep)));\
+  const __m256i rampAdvance = _mm256_set1_epi32(run.rampStep * kLanes);                      \
+  for (int32_t n = 0; n < run.count; n += kLanes) {                                          \
+    const int32_t entry = kUp ? run.firstEntry + n : run.firstEntry - n - (kLanes - 1);      \
+    __m256 tableOffset = _mm256_loadu_ps(run.entries + entry);                               \
+    if (!kUp) tableOffset = _mm256_permutevar8x32_ps(tableOffset, reverse);                  \
+    const __m256 off = _mm256_mul_ps(scale, tableOffset);                                    \
+    const __m256i ip = _mm256_cvtps_epi32(_mm256_sub_ps(off, half));                         \
+    const __m256 frac = _mm256_sub_ps(_mm256_add_ps(off, guard), _mm256_cvtepi32_ps(ip));    \
+    const int32_t base = run.readBase - n;                                                   \
+    __m256 a, b;                                                                             \
+    VM_RING_PAIRS(Pick)                                                                      \
+    const __m256 s = _mm256_add_ps(a, _mm256_mul_ps(frac, _mm256_sub_ps(b, a)));             \
+    __m256 contributionA, contributionB;                                                     \
+    if (kDynOn) {                                                                            \
+      const __m256 ramp = _mm256_mul_ps(_mm256_cvtepi32_ps(rampPos), inverse);               \
+      const __m256 g = _mm256_add_ps(floor, _mm256_mul_ps(ramp, span));                      \
+      rampPos = _mm256_add_epi32(rampPos, rampAdvance);                                      \
+      const __m256 guarded = _mm256_add_ps(s, guard);                                        \
+      contributionA = _mm256_mul_ps(_mm256_mul_ps(guarded, left), g);                        \
+      contributionB = _mm256_mul_ps(_mm256_mul_ps(guarded, right), g);                       \
+    } else {                                                                                 \
+      contributionA = _mm256_add_ps(guard, _mm256_mul_ps(s, left));                          \
+      contributionB = _mm256_add_ps(guard, _mm256_mul_ps(s, right));                         \
+    }                                                                                        \
+    if (kAdding) {                                                                           \
+      contributionA = _mm256_add_ps(_mm256_loadu_ps(run.outA + n), contributionA);           \
+      contributionB = _mm256_add_ps(_mm256_loadu_ps(run.outB + n), contributionB);           \
+    }                                                                                        \
+    _mm256_storeu_ps(run.outA + n, contributionA);                                           \
+    _mm256_storeu_ps(run.outB + n, contributionB);                                           \
+  }
+
+__attribute__((target("avx2"))) inline __m256 PickAvx2(__m256 low, __m256 high, __m256i at) {
+  const __m256 fromLow = _mm256_permutevar8x32_ps(low, at);
+  const __m256 fromHigh = _mm256_permutevar8x32_ps(high, at);
+  const __m256i upper = _mm256_cmpgt_epi32(at, _mm256_set1_epi32(kLanes - 1));
+  return _mm256_blendv_ps(fromLow, fromHigh, _mm256_castsi256_ps(upper));
+}
+
+template <bool kDynOn, bool kUp, bool kAdding>
+__attribute__((target("avx2"))) void LinearRunAvx2(const tLinearRun& run) {
+  VM_LINEAR_RUN_BODY(PickAvx2)
+}
+
+// AVX-512 implies fused multiply-adds to the compiler: contraction stays off so that the
+// roundings are the step's.
+__attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) inline __m256
+PickAvx512(__m256 low, __m256 high, __m256i at) {
+  return _mm256_permutex2var_ps(low, at, high);
+}
+
+template <bool kDynOn, bool kUp, bool kAdding>
+__attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) void LinearRunAvx512(
+    const tLinearRun& run) {
+  VM_LINEAR_RUN_BODY(PickAvx512)
+}
+
+
+// Samples count..length-1 of a run, one at a time: the arithmetic of the sample step,
+// added to the sums.
+template <bool kDynOn>
+inline void AddRunTail(const tLinearRun& run) {
+  for (int32_t i = run.count; i < run.length; ++i) {
+    const float off = run.scale * run.entries[run.firstEntry + run.entryStep * i];
+    const int32_t ip = nearestInRange(off - 0.5f);
+    const int32_t r0 = (run.readBase - i + ip) & run.mask;
+    const int32_t r1 = (r0 + 1) & run.mask;
+    const float frac = off + 1e-23f - static_cast<float>(ip);
+    const float s = run.ring[r0] + frac * (run.ring[r1] - run.ring[r0]);
+    if (kDynOn) {
+      const float g = run.floor + static_cast<float>(run.firstRampPos + run.rampStep * i) *
+                                      run.rampInverse * run.span;
+      run.outA[i] += (s + 1e-23f) * run.left * g;
+      run.outB[i] += (s + 1e-23f) * run.right * g;
+    } else {
+      run.outA[i] += 1e-23f + s * run.left;
+      run.outB[i] += 1e-23f + s * run.right;
+    }
+  }
+}
+
+}  // namespace
+
+// The turn-free voices of a chunk (AddTurnFreeVoices) in one call with the voices' fields
+// read where they lie: short chunks then pay little more per voice than the loads of its
+// walk and ramp.
+#define VM_ADD_TURN_FREE_BODY(Pick)                                                          \
+  constexpr bool kAdding = true;                                                             \
+  const int32_t groups = length - length % kLanes;                                           \
+  int32_t k = first;                                                                         \
+  for (; k < count; ++k) {                                                                   \
+    tSingleClone& voice = voices[k];                                                         \
+    const bool borrowing = voice.vibRandom;                                                  \
+    const tVibratoTable& table = (borrowing ? voices[voice.vibSource] : voice).table;        \
+    const int32_t step = voice.vibStep, rampStep = voice.dynStep;                            \
+    if (SamplesBeforeTurn(voice.vibPos, step, std::min(voice.vibLen, table.Capacity())) <    \
+        length)                                                                              \
+      break;                                                                                 \
+    if (kDynOn && SamplesBeforeTurn(voice.dynPos, rampStep, voice.dynLen) < length) break;   \
+    const int32_t firstEntry = voice.vibPos + step;                                          \
+    const int32_t lastPos = voice.vibPos + step * length;                                    \
+    table.Prepare(std::min(firstEntry, lastPos), std::max(firstEntry, lastPos));             \
+    const tLinearRun run{table.Entries(),                                                    \
+                         firstEntry,                                                         \
+                         borrowing ? voice.vibScale : 1.0f,                                  \
+                         rings.Ring(voice.source),                                           \
+                         rings.mask,                                                         \
+                         firstPos + voice.delay,                                             \
+                         voice.dynPos + rampStep,                                            \
+                         rampStep,                                                           \
+                         voice.dynLenInverse,                                                \
+                         voice.dynSpan,                                                      \
+                         1.0f - voice.dynDip,                                                \
+                         voice.gainLeft,                                                     \
+                         voice.gainRight,                                                    \
+                         sumA,                                                               \
+                         sumB,                                                               \
+                         groups,                                                             \
+                         length,                                                             \
+                         step};                                                              \
+    if (step > 0) {                                                                          \
+      constexpr bool kUp = true;                                                             \
+      VM_LINEAR_RUN_BODY(Pick)                                                               \
+    } else {                                                                                 \
+      constexpr bool kUp = false;                                                            \
+      VM_LINEAR_RUN_BODY(Pick)                                                               \
+    }                                                                                        \
+    AddRunTail<kDynOn>(run);                                                                 \
+    voice.vibPos = lastPos;                                                                  \
+    if (kDynOn) voice.dynPos += rampStep * length;                                           \
+  }                                                                                          \
+  return k;
+
+struct tVoiceLaneKernels {
+  template <bool kDynOn>
+  __attribute__((target("avx2"))) static int32_t AddTurnFreeAvx2(
+      tVoiceArray& voices, int32_t first, int32_t count, const tSectionRings& rings,
+      int32_t firstPos, int32_t length, float* sumA, float* sumB) {
+    VM_ADD_TURN_FREE_BODY(PickAvx2)
+  }
+  template <bool kDynOn>
+  __attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) static int32_t
+  AddTurnFreeAvx512(tVoiceArray& voices, int32_t first, int32_t count,
+                    const tSectionRings& rings, int32_t firstPos, int32_t length, float* sumA,
+                    float* sumB) {
+    VM_ADD_TURN_FREE_BODY(PickAvx512)
+  }
+};
+
+#undef VM_ADD_TURN_FREE_BODY
+#undef VM_LINEAR_RUN_BODY
+#undef VM_RING_PAIRS
+
+namespace {
+
+using tLinearRunFunction = void (*)(const tLinearRun&);
+using tAddTurnFreeFunction = int32_t (*)(tVoiceArray&, int32_t, int32_t, const tSectionRings&,
+                                          int32_t, int32_t, float*, float*);
+struct tLinearRunSet {
+  tLinearRunFunction byCase[2][2][2];  // [level moves][walk goes up][adds to the sums]
+  tAddTurnFreeFunction addTurnFree[2];  // [level moves]
+};
+#define VM_RUN_SET(K)                                                                \
+  {{{K<false, false, false>, K<false, false, true>}, {K<false, true, false>, K<false, true, true>}}, \
+   {{K<true, false, false>, K<true, false, true>}, {K<true, true, false>, K<true, true, true>}}}
+constexpr tLinearRunSet kAvx2Runs{
+    VM_RUN_SET(LinearRunAvx2),
+    {tVoiceLaneKernels::AddTurnFreeAvx2<false>, tVoiceLaneKernels::AddTurnFreeAvx2<true>}};
+constexpr tLinearRunSet kAvx512Runs{
+    VM_RUN_SET(LinearRunAvx512),
+    {tVoiceLaneKernels::AddTurnFreeAvx512<false>, tVoiceLaneKernels::AddTurnFreeAvx512<true>}};
+#undef VM_RUN_SET
+
+const tLinearRunSet* RunsOf(tVoiceLanes lanes) {
+  switch (lanes) {
+    case tVoiceLanes::Avx2: return &kAvx2Runs;
+    case tVoiceLanes::Avx512: return &kAvx512Runs;
+    default: return nullptr;
+  }
+}
+
+tVoiceLanes WidestLanes() {
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl"))
+    return tVoiceLanes::Avx512;
+  if (__builtin_cpu_supports("avx2")) return tVoiceLanes::Avx2;
+  return tVoiceLanes::One;
+}
+
+// The widest variant the processor and the system run, chosen once when the library
+// loads; none without AVX2 (the step then runs sample by sample).
+const tVoiceLanes kWidestLanes = WidestLanes();
+std::atomic<tVoiceLanes> lanesInUse{kWidestLanes};
+
+}  // namespace
+#endif
+
+bool SetVoiceLanes(tVoiceLanes lanes) {
+#if VM_VOICE_VECTORS
+  if (static_cast<int32_t>(lanes) > static_cast<int32_t>(kWidestLanes)) return false;
+  lanesInUse.store(lanes, std::memory_order_relaxed);
+  return true;
+#else
+  return lanes == tVoiceLanes::One;
+#endif
+}
+
+tVoiceLanes VoiceLanes() {
+#if VM_VOICE_VECTORS
+  return lanesInUse.load(std::memory_order_relaxed);
+#else
+  return tVoiceLanes::One;
+#endif
+}
+
+namespace {
+
+// A contribution written to its place, or added to the sum there.
+template <bool kAdding>
+void Put(float& place, float contribution) {
+  if (kAdding)
+    place += contribution;
+  else
+    place = contribution;
+}
+}  // namespace
+
 // The sample step of Step, sample after sample, with every field of the walk and the ramp
 // read once and kept in locals; the float operations are the same, in the same order, so
 // the contributions are bit for bit those of Step.
-template <bool kDynOn, bool kBorrowing, bool kRandomRamps>
+template <bool kDynOn, bool kBorrowing, bool kRandomRamps, bool kAdding>
 int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t firstPos,
                               int32_t from, int32_t to, float dynDepth,
                               const tVoiceArray& voices, float* contributionsA,
@@ -177,8 +490,31 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
   const float* offsets = lenderTable.Entries();
   const int32_t lastEntry = lenderTable.Capacity() - 1;
 
+#if VM_VOICE_VECTORS
+  const tLinearRunSet* const linearRuns = RunsOf(lanesInUse.load(std::memory_order_relaxed));
+#endif
   int32_t i = from;
   for (; i < to; ++i) {
+#if VM_VOICE_VECTORS
+    // Between turns, eight samples at a time.
+    if (linearRuns != nullptr) {
+      int32_t run = std::min(to - i, SamplesBeforeTurn(walkPos, walkStep, std::min(walkLen, lastEntry + 1)));
+      if (kDynOn) run = std::min(run, SamplesBeforeTurn(rampPos, rampStep, rampLen));
+      run -= run % kLanes;
+      if (run > 0) {
+        const tLinearRun linear{offsets,  walkPos + walkStep,
+                                kBorrowing ? walkScale : 1.0f,
+                                ring,     mask, readBase - i, rampPos + rampStep, rampStep,
+                                rampInverse, span, 1.0f - dip, left, right,
+                                contributionsA + i, contributionsB + i, run, run, walkStep};
+        linearRuns->byCase[kDynOn][walkStep > 0][kAdding](linear);
+        walkPos += walkStep * run;
+        if (kDynOn) rampPos += rampStep * run;
+        i += run;
+        if (i == to) break;
+      }
+    }
+#endif
     if (kDynOn && kRandomRamps) {
       const int32_t next = rampPos + rampStep;
       if (next <= 0 || next >= rampLen) break;  // either turn draws
@@ -224,11 +560,11 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
       }
       rampPos = pos;
       const float g = (1.0f - dip) + static_cast<float>(pos) * rampInverse * span;
-      contributionsA[i] = (s + 1e-23f) * left * g;
-      contributionsB[i] = (s + 1e-23f) * right * g;
+      Put<kAdding>(contributionsA[i], (s + 1e-23f) * left * g);
+      Put<kAdding>(contributionsB[i], (s + 1e-23f) * right * g);
     } else {
-      contributionsA[i] = 1e-23f + s * left;
-      contributionsB[i] = 1e-23f + s * right;
+      Put<kAdding>(contributionsA[i], 1e-23f + s * left);
+      Put<kAdding>(contributionsB[i], 1e-23f + s * right);
     }
   }
 
@@ -261,18 +597,39 @@ int32_t WithFlag(bool flag, F&& f) {
 int32_t tSingleClone::RunAhead(int32_t self, const tSectionRings& rings, int32_t firstPos,
                                int32_t from, int32_t to, bool dynOn, float dynDepth,
                                const tVoiceArray& voices, float* contributionsA,
-                               float* contributionsB) {
+                               float* contributionsB, bool adding) {
   const bool borrowing = vibRandom;
   const bool randomRamps = dynOn && dynRandom;
   return WithFlag(dynOn, [&](auto levelMoves) {
     return WithFlag(borrowing, [&](auto borrows) {
       return WithFlag(randomRamps, [&](auto drawsRamps) {
-        return RunWalk<decltype(levelMoves)::value, decltype(borrows)::value,
-                       decltype(drawsRamps)::value>(self, rings, firstPos, from, to, dynDepth,
-                                                    voices, contributionsA, contributionsB);
+        return WithFlag(adding, [&](auto adds) {
+          return RunWalk<decltype(levelMoves)::value, decltype(borrows)::value,
+                         decltype(drawsRamps)::value, decltype(adds)::value>(
+              self, rings, firstPos, from, to, dynDepth, voices, contributionsA,
+              contributionsB);
+        });
       });
     });
   });
+}
+
+// Voice after voice from voice `first`, as long as a voice neither turns nor draws within
+// the chunk: the common case, since a walk turns every few thousand samples. The set-up of
+// a voice is then a few loads and comparisons, which keeps short host blocks cheap.
+int32_t tSingleClone::AddTurnFreeVoices(tVoiceArray& voices, int32_t first, int32_t count,
+                                        const tSectionRings& rings, int32_t firstPos,
+                                        int32_t length, bool dynOn, float* sumA, float* sumB) {
+#if VM_VOICE_VECTORS
+  const tLinearRunSet* const linearRuns = RunsOf(lanesInUse.load(std::memory_order_relaxed));
+  if (linearRuns == nullptr) return first;
+  return linearRuns->addTurnFree[dynOn](voices, first, count, rings, firstPos, length, sumA,
+                                        sumB);
+#else
+  (void)voices, (void)count, (void)rings, (void)firstPos, (void)length, (void)dynOn;
+  (void)sumA, (void)sumB;
+  return first;
+#endif
 }
 
 // The walk moves one entry per step and turns at len and at 0 (after which, on its own

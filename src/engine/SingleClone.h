@@ -52,6 +52,16 @@ struct tVoiceSetup {
   int32_t Split;
 };
 
+// How many samples of one voice run at once between two turns of its walk and ramp: one
+// (the sample step itself), eight in AVX2 registers, or eight with AVX-512's two-register
+// permutation for the ring reads. All give the same bits. The widest that the processor
+// and the system run is chosen when the library loads.
+enum class tVoiceLanes : int32_t { One = 0, Avx2 = 1, Avx512 = 2 };
+// Chooses another variant (tests and benchmarks, while no block runs); false, changing
+// nothing, when the processor does not run it.
+bool SetVoiceLanes(tVoiceLanes lanes);
+tVoiceLanes VoiceLanes();
+
 // The vibrato rate in Hz before a voice's speed factor: 10^(logMin + (logMax - logMin) x
 // vibRate), the range's logarithms and the VibRate setting as the voices hold them.
 double VibratoRateBase(float logMin, float logMax, float vibRate);
@@ -84,10 +94,19 @@ class tSingleClone {
   // registers; writes the voice's two contributions of sample i to contributionsA[i] and
   // contributionsB[i]. Stops before the first sample at which the voice would draw from
   // the random generator (vibrato bottom turn while borrowing, any ramp turn with random
-  // ramps) and returns it, or returns `to`.
+  // ramps) and returns it, or returns `to`. With `adding` the contributions are added to
+  // what the two arrays hold (the sums of the voices before it) instead.
   int32_t RunAhead(int32_t self, const tSectionRings& rings, int32_t firstPos, int32_t from,
                    int32_t to, bool dynOn, float dynDepth, const tVoiceArray& voices,
-                   float* contributionsA, float* contributionsB);
+                   float* contributionsA, float* contributionsB, bool adding = false);
+
+  // Adds the contributions of voices first, first + 1, .. over samples 0..length-1 of a
+  // chunk (ring positions as for RunAhead) to the sums, voice after voice, as long as a
+  // voice neither turns nor draws within the chunk; returns the first voice that would (or
+  // count). The sums must hold those of the voices before `first`.
+  static int32_t AddTurnFreeVoices(tVoiceArray& voices, int32_t first, int32_t count,
+                                   const tSectionRings& rings, int32_t firstPos, int32_t length,
+                                   bool dynOn, float* sumA, float* sumB);
 
   // The vibrato offsets of the next `count` samples as the walk would read them if it
   // turned at both ends without drawing (a voice that fades out draws nothing); the walk
@@ -133,6 +152,7 @@ class tSingleClone {
   float vibRateLogMax = 0.0f;
 
  private:
+  friend struct tVoiceLaneKernels;  // the vector loops over turn-free voices
   float ReadRing(int32_t self, const tSectionRings& rings, int32_t writePos,
                  const tVoiceArray& voices);
   float LevelStep(float dynDepth, const tVoiceArray& voices);
@@ -143,7 +163,7 @@ class tSingleClone {
     dynLen = samples;
     dynLenInverse = samples > 0 ? 1.0f / static_cast<float>(samples) : 0.0f;
   }
-  template <bool kDynOn, bool kBorrowing, bool kRandomRamps>
+  template <bool kDynOn, bool kBorrowing, bool kRandomRamps, bool kAdding>
   int32_t RunWalk(int32_t self, const tSectionRings& rings, int32_t firstPos, int32_t from,
                   int32_t to, float dynDepth, const tVoiceArray& voices, float* contributionsA,
                   float* contributionsB);

@@ -40,7 +40,8 @@ float RaisedCosineEntry(int32_t j, int32_t depth, int32_t half);
 
 class tVibratoTable {
  public:
-  static constexpr int32_t kSegment = 256;  // entries filled at once
+  static constexpr int32_t kSegmentShift = 8;
+  static constexpr int32_t kSegment = 1 << kSegmentShift;  // entries filled at once
 
   // Room for `entries` (a half period of the slowest vibrato, plus one); drops every
   // shape. Allocates: never on the audio thread.
@@ -61,7 +62,15 @@ class tVibratoTable {
     if (last >= capacity) last = capacity - 1;
     if (first > last) first = last;  // a read past the end takes the last entry
     if (first < 0) first = 0;
-    for (int32_t s = first / kSegment; s <= last / kSegment; ++s)
+    if (last < 0) last = 0;
+    // Both are entries now (0 or more): the segments by a shift. A walk's reads of one
+    // chunk mostly lie in one segment.
+    const int32_t firstSegment = first >> kSegmentShift, lastSegment = last >> kSegmentShift;
+    if (firstSegment == lastSegment) {
+      if (!Built(firstSegment)) Fill(firstSegment);
+      return;
+    }
+    for (int32_t s = firstSegment; s <= lastSegment; ++s)
       if (!Built(s)) Fill(s);
   }
   const float* Entries() const { return entries.get(); }

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 #include <ostream>
+#include <string>
 #include <vector>
 
 #include "EngineFixture.h"
@@ -140,6 +141,76 @@ INSTANTIATE_TEST_SUITE_P(
         tChunkCase{"HighRateRandom", 32, true, true, 0.6f, 1.0f, 0, 192000.0f},
         tChunkCase{"HighRateSections", 16, true, true, 0.6f, 1.0f, 5, 192000.0f}),
     [](const testing::TestParamInfo<tChunkCase>& info) { return info.param.name; });
+
+// ---- the vector variants ----
+
+// Chooses a variant of the voices' runs for one test and restores the one in use.
+class ChosenLanes {
+ public:
+  explicit ChosenLanes(tVoiceLanes lanes) : saved(VoiceLanes()), chosen(SetVoiceLanes(lanes)) {}
+  ~ChosenLanes() { SetVoiceLanes(saved); }
+  bool Chosen() const { return chosen; }
+
+ private:
+  tVoiceLanes saved;
+  bool chosen;
+};
+
+class LaneVariants : public testing::TestWithParam<tVoiceLanes> {};
+
+// Each variant the processor runs renders the bits of the sample step, one lane, one
+// sample per block: plain and random walks and ramps, level still, all sections, a high
+// rate (long tables, doubled rings), and blocks shorter than a group of eight samples or
+// ending inside one.
+TEST_P(LaneVariants, RenderTheBitsOfTheSampleStep) {
+  const SavedRandomState restore;
+  const tChunkCase cases[] = {
+      {"SixteenVoicesRandom", 16, true, true, 0.6f, 1.0f, 0, 44100.0f},
+      {"SixteenVoicesLevelStill", 16, true, true, 0.0f, 1.0f, 0, 44100.0f},
+      {"ThirtyTwoVoices", 32, false, false, 0.25f, 0.5f, 0, 44100.0f},
+      {"ThirtyTwoVoicesSections", 32, true, true, 0.6f, 1.0f, 5, 44100.0f},
+      {"HighRateRandom", 32, true, true, 0.6f, 1.0f, 0, 192000.0f},
+  };
+  for (const tChunkCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<float> input = TestSignal(static_cast<size_t>(2 * c.rateHz), c.rateHz);
+    test::tStereo expected;
+    uint32_t stateAfterReference = 0;
+    {
+      const ChosenLanes one(tVoiceLanes::One);
+      tVoicemultiply reference(nullptr);
+      Configure(reference, c);
+      tRandom::SetState(kSeed);
+      expected = Render(reference, input, 1);
+      stateAfterReference = tRandom::State();
+    }
+    const ChosenLanes variant(GetParam());
+    if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
+    for (const int block : {7, 19, 512}) {
+      SCOPED_TRACE(testing::Message() << "block " << block);
+      tVoicemultiply chunked(nullptr);
+      Configure(chunked, c);
+      tRandom::SetState(kSeed);
+      const test::tStereo got = Render(chunked, input, block);
+      EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
+      EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+      EXPECT_EQ(tRandom::State(), stateAfterReference);
+    }
+  }
+}
+
+const char* LanesText(tVoiceLanes lanes) {
+  switch (lanes) {
+    case tVoiceLanes::Avx2: return "Avx2";
+    case tVoiceLanes::Avx512: return "Avx512";
+    default: return "One";
+  }
+}
+std::string LanesName(const testing::TestParamInfo<tVoiceLanes>& info) { return LanesText(info.param); }
+
+INSTANTIATE_TEST_SUITE_P(Variants, LaneVariants,
+                         testing::Values(tVoiceLanes::One, tVoiceLanes::Avx2, tVoiceLanes::Avx512),
+                         LanesName);
 
 // ---- one voice's run-ahead against its Step ----
 
