@@ -184,11 +184,12 @@ void ComplexFFTWith(float* Data, int32_t NN, tMakeStage makeStage) {
 
 // Splits the complex transform of the Half values into the spectrum of the 2 * Half real
 // samples (Sign +1), or joins a packed spectrum for the inverse complex transform (-1).
+// Bins from `first` on; the twiddles stand at that bin's factor (Skip once for bin 1).
 template <class tStageTwiddles>
-void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles twiddles) {
+void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles twiddles,
+                      int32_t first) {
   constexpr double c1 = 0.5;
   const double c2 = Sign == 1 ? -0.5 : 0.5;
-  twiddles.Skip();
 #if defined(__SSE2__) || defined(_M_X64)
   // Each bin pair as double pairs, lane by lane the scalar form's operations: a sign flip
   // by a factor of -1 and x + (-y) for x - y are exact, so every rounding is the same.
@@ -197,7 +198,7 @@ void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles tw
   const __m128d h1Scale = _mm_set1_pd(c1), h2Scale = _mm_set_pd(c2, -c2);
   const auto toFloatAndBack = [](__m128d v) { return _mm_cvtps_pd(_mm_cvtpd_ps(v)); };
   const auto swap = [](__m128d v) { return _mm_shuffle_pd(v, v, 1); };
-  for (int32_t k = 1; k < Half / 2; ++k) {
+  for (int32_t k = first; k < Half / 2; ++k) {
     float wr, wi;
     twiddles.Next(wr, wi);
     float* a = Data + 2 * k;
@@ -219,7 +220,7 @@ void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles tw
     _mm_storel_pi(reinterpret_cast<__m64*>(b), _mm_cvtpd_ps(atB));
   }
 #else
-  for (int32_t k = 1; k < Half / 2; ++k) {
+  for (int32_t k = first; k < Half / 2; ++k) {
     float wr, wi;
     twiddles.Next(wr, wi);
     const int32_t a = 2 * k, b = 2 * (Half - k);
@@ -236,6 +237,55 @@ void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles tw
   }
 #endif
 }
+
+#if VM_FOURIER_AVX
+// Each double rounded to float and back; the two parts of each complex swapped; the two
+// complex values swapped.
+__attribute__((target("avx"))) inline __m256d ToFloatAndBack(__m256d v) {
+  return _mm256_cvtps_pd(_mm256_cvtpd_ps(v));
+}
+__attribute__((target("avx"))) inline __m256d SwapParts(__m256d v) {
+  return _mm256_permute_pd(v, 0x5);
+}
+__attribute__((target("avx"))) inline __m256d SwapHalves(__m256d v) {
+  return _mm256_permute2f128_pd(v, v, 1);
+}
+
+// The loop of RealSpectrumPass for bins k = 1 .. Half / 2 - 1 with the factors read from a
+// table (`factors` at bin 1), two bins per 256-bit register: bins k and k + 1 of the lower
+// half, Half - k and Half - k - 1 of the upper, each lane the operations of the 128-bit
+// loop, so the same bits. Returns the first bin left undone.
+__attribute__((target("avx"))) int32_t RealSpectrumPairsAvx(float* Data, int32_t Half,
+                                                            int32_t Sign,
+                                                            const float* factors) {
+  constexpr double c1 = 0.5;
+  const double c2 = Sign == 1 ? -0.5 : 0.5;
+  const __m256d flipHigh = _mm256_set_pd(-1.0, 1.0, -1.0, 1.0);
+  const __m256d flipLow = _mm256_set_pd(1.0, -1.0, 1.0, -1.0);
+  const __m256d h1Scale = _mm256_set1_pd(c1), h2Scale = _mm256_set_pd(c2, -c2, c2, -c2);
+  int32_t k = 1;
+  for (; k + 1 < Half / 2; k += 2) {
+    float* a = Data + 2 * k;
+    float* b = Data + 2 * (Half - k - 1);  // bins Half - k - 1, Half - k
+    const __m256d w = _mm256_cvtps_pd(_mm_loadu_ps(factors + 2 * (k - 1)));
+    const __m256d da = _mm256_cvtps_pd(_mm_loadu_ps(a));
+    const __m256d db = SwapHalves(_mm256_cvtps_pd(_mm_loadu_ps(b)));  // bins Half - k, Half - k - 1
+    const __m256d h1 =
+        ToFloatAndBack(_mm256_mul_pd(h1Scale, _mm256_add_pd(da, _mm256_mul_pd(db, flipHigh))));
+    const __m256d h2 = ToFloatAndBack(
+        _mm256_mul_pd(h2Scale, _mm256_add_pd(SwapParts(da), _mm256_mul_pd(SwapParts(db), flipHigh))));
+    const __m256d r = _mm256_permute_pd(w, 0x0), i = _mm256_permute_pd(w, 0xF);
+    const __m256d atA = _mm256_add_pd(_mm256_add_pd(h1, _mm256_mul_pd(r, h2)),
+                                      _mm256_mul_pd(_mm256_mul_pd(i, flipLow), SwapParts(h2)));
+    const __m256d atB = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(h1, flipHigh),
+                                                    _mm256_mul_pd(_mm256_mul_pd(r, flipLow), h2)),
+                                      _mm256_mul_pd(i, SwapParts(h2)));
+    _mm_storeu_ps(a, _mm256_cvtpd_ps(atA));
+    _mm_storeu_ps(b, _mm256_cvtpd_ps(SwapHalves(atB)));
+  }
+  return k;
+}
+#endif
 
 // DC and Nyquist share Data[0] and Data[1].
 void RealEnds(float* Data, int32_t Sign) {
@@ -292,7 +342,9 @@ void ComplexFFT(float* Data, int32_t NN, int32_t Sign, const tTwiddleTable& Twid
 
 void RealFFT(float* Data, int32_t Half, int32_t Sign) {
   if (Sign == 1) ComplexFFT(Data, Half, +1);
-  RealSpectrumPass(Data, Half, Sign, tRecurrenceTwiddles(2 * Half, Sign == 1 ? +1 : -1));
+  tRecurrenceTwiddles twiddles(2 * Half, Sign == 1 ? +1 : -1);
+  twiddles.Skip();
+  RealSpectrumPass(Data, Half, Sign, twiddles, 1);
   RealEnds(Data, Sign);
   if (Sign != 1) ComplexFFT(Data, Half, -1);
 }
@@ -301,7 +353,14 @@ void RealFFT(float* Data, int32_t Half, int32_t Sign, const tTwiddleTable& Twidd
   if (Half > Twiddles.MaxHalf()) return RealFFT(Data, Half, Sign);
   const int32_t sign = Sign == 1 ? +1 : -1;
   if (sign == 1) ComplexFFT(Data, Half, +1, Twiddles);
-  RealSpectrumPass(Data, Half, Sign, tTableTwiddles(Twiddles, 2 * Half, sign));
+  int32_t first = 1;
+#if VM_FOURIER_AVX
+  if (kAvxAvailable) first = RealSpectrumPairsAvx(Data, Half, Sign, Twiddles.Stage(2 * Half, sign) + 2);
+#endif
+  tTableTwiddles twiddles(Twiddles, 2 * Half, sign);
+  twiddles.Skip();
+  for (int32_t k = 1; k < first; ++k) twiddles.Skip();
+  RealSpectrumPass(Data, Half, Sign, twiddles, first);
   RealEnds(Data, Sign);
   if (sign != 1) ComplexFFT(Data, Half, -1, Twiddles);
 }
