@@ -129,6 +129,43 @@ void tRMSSilenceDetector::Process(float x) {
   }
 }
 
+// The same operations as Process, sample by sample, with the running state in locals.
+void tRMSSilenceDetector::ProcessBlock(const float* x, int32_t n, uint8_t* verdicts) {
+  float sum = Sum, rms = RMS;
+  uint32_t writePos = WritePos;
+  bool wasLoud = WasLoud, silent = Silent, becameSilent = BecameSilent;
+  const float perLength = PerLength;
+  const uint32_t mask = Mask;
+  for (int32_t i = 0; i < n; ++i) {
+    const float s = SaneSample(x[i]);
+    const float v = s * s * perLength + kDenormalGuard;
+    sum = sum + v - Window[writePos];
+    Window[writePos] = v;
+    rms = sum > 0.0f ? std::sqrt(sum) + kDenormalGuard : 0.0f;
+    becameSilent = false;
+    silent = rms < kThreshold;
+    if (!silent) {
+      wasLoud = true;
+    } else if (wasLoud) {
+      becameSilent = true;
+      wasLoud = false;
+    }
+    verdicts[i] = static_cast<uint8_t>((silent ? kSilentBit : 0) | (becameSilent ? kBecameSilentBit : 0));
+    writePos = (writePos + 1) & mask;
+    if (writePos == 0) {  // as in Process: the sum rebuilt once per window
+      double exact = 0.0;
+      for (int32_t k = 0; k < Length; ++k) exact += Window[k];
+      sum = static_cast<float>(exact);
+    }
+  }
+  Sum = sum;
+  RMS = rms;
+  WritePos = static_cast<uint16_t>(writePos);
+  WasLoud = wasLoud;
+  Silent = silent;
+  BecameSilent = becameSilent;
+}
+
 // ---- tOctaver ----
 
 tOctaver::tOctaver(int32_t SampleRate_, bool HalfOn_, bool DoubleOn_)
@@ -279,10 +316,15 @@ void tOctaver::Process(float x) {
 // One sample after the filters of its input: x (sane, guarded), its 9000 Hz low-passed copy
 // and the keeper's polarity in State. The half-speed sample is left for its low-pass.
 void tOctaver::Advance(float x, float doubleFiltered, float& halfPlayed) {
+  Silence.Process(x);
+  AdvanceHeard(x, doubleFiltered, halfPlayed);
+}
+
+// Advance with the silence detector's verdict on x already in Silence.
+void tOctaver::AdvanceHeard(float x, float doubleFiltered, float& halfPlayed) {
   const int32_t p = WritePos;
   if (HalfOn) HalfRing[p] = x;
   if (DoubleOn) DoubleRing[p] = doubleFiltered;
-  Silence.Process(x);
   const bool edge = Silence.BecameSilent;
   if (Silence.Silent) {
     Gain = Gain - GainStep;
@@ -367,9 +409,12 @@ void tOctaver::FinishBlock(int32_t n, float* halfOut, float* doubleOut) {
   if (!scratch) return;
   tBlockScratch& b = *scratch;
   Keeper.Detect(b.bandLimited, b.states, n);
+  Silence.ProcessBlock(b.input, n, b.silence);
   for (int32_t i = 0; i < n; ++i) {
     State = b.states[i];
-    Advance(b.input[i], b.doubleFiltered[i], b.halfPlayed[i]);
+    Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
+    Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
+    AdvanceHeard(b.input[i], b.doubleFiltered[i], b.halfPlayed[i]);
     doubleOut[i] = DoubleOut;
   }
   if (HalfOn) {

@@ -70,6 +70,10 @@ class tRMSSilenceDetector {
   void Init(int32_t Length);  // Length: a power of two, 2..2048 (clamped into range)
   void Reset() { Init(Length); }
   void Process(float x);
+  // Process over a block, keeping each sample's verdict: bit 0 Silent, bit 1 BecameSilent.
+  // The fields end as after the last sample.
+  static constexpr uint8_t kSilentBit = 1, kBecameSilentBit = 2;
+  void ProcessBlock(const float* x, int32_t n, uint8_t* verdicts);
 
   float Window[kMaxLength];  // squared samples / Length
   float Sum = 0;             // mean square of the window
@@ -147,10 +151,12 @@ class tOctaver {
     float states[kBlock];        // keeper polarity per sample
     float doubleFiltered[kBlock];  // input after the 9000 Hz low-pass
     float halfPlayed[kBlock];    // half-speed output before its 14000 Hz low-pass
+    uint8_t silence[kBlock];     // the silence detector's verdicts
   };
   bool FiltersRunInBlocks() const;
   int32_t AddFilterLinks(tFilter** filters, const float** source, float** dest, int32_t* lag);
   void Advance(float x, float doubleFiltered, float& halfPlayed);
+  void AdvanceHeard(float x, float doubleFiltered, float& halfPlayed);
   void ComputeLengths(int32_t fs);
   void AllocateRings(int32_t length);
   bool DecideBoundary(int32_t p, bool edge);
