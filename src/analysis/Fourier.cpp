@@ -302,7 +302,37 @@ void RealEnds(float* Data, int32_t Sign) {
 
 }  // namespace
 
+const int32_t* tTwiddleTable::Swaps(int32_t NN, int32_t& count) const {
+  int32_t log = 0;
+  while ((2 << log) < NN) ++log;  // NN = 2^(log + 1)
+  const size_t first = static_cast<size_t>(swapStart[log]);
+  count = (swapStart[log + 1] - swapStart[log]) / 2;
+  return swaps.data() + first;
+}
+
 void tTwiddleTable::Build(int32_t MaxHalf) {
+  swaps.clear();
+  swapStart.clear();
+  for (int32_t nn = 2; nn <= MaxHalf; nn *= 2) {
+    swapStart.push_back(static_cast<int32_t>(swaps.size()));
+    // The pairs BitReverse swaps, by its own walk.
+    const int32_t n = 2 * nn;
+    int32_t j = 0;
+    for (int32_t i = 0; i < n; i += 2) {
+      if (j > i) {
+        swaps.push_back(i);
+        swaps.push_back(j);
+      }
+      int32_t m = nn;
+      while (m >= 2 && j >= m) {
+        j -= m;
+        m /= 2;
+      }
+      j += m;
+    }
+  }
+  swapStart.push_back(static_cast<int32_t>(swaps.size()));
+
   maxHalf = MaxHalf;
   const size_t floats = MaxHalf >= 1 ? static_cast<size_t>(4 * MaxHalf - 2) : 0;
   forward.assign(floats, 0.0f);
@@ -327,7 +357,13 @@ void ComplexFFT(float* Data, int32_t NN, int32_t Sign, const tTwiddleTable& Twid
   // The first stage (span 2) with its single factor as below, the others two butterflies
   // at a time; the butterflies of a stage touch disjoint pairs, so their order is free.
   if (kAvxAvailable && NN >= 2) {
-    BitReverse(Data, NN);
+    int32_t swapCount = 0;
+    const int32_t* pairs = Twiddles.Swaps(NN, swapCount);
+    for (int32_t k = 0; k < swapCount; ++k) {
+      const int32_t i = pairs[2 * k], j = pairs[2 * k + 1];
+      std::swap(Data[i], Data[j]);
+      std::swap(Data[i + 1], Data[j + 1]);
+    }
     const int32_t n = 2 * NN;
     const tButterflyFactor first(Twiddles.Stage(2, Sign)[0], Twiddles.Stage(2, Sign)[1]);
     for (int32_t i = 0; i < n; i += 4) Butterfly(Data, i, i + 2, first);
