@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <utility>
 
 namespace vm {
 
@@ -111,6 +113,82 @@ float tFilter::Process(float x) {
   y2 = y1;
   y1 = y;
   return y;
+}
+
+// A low-pass, high-pass or notch tFilter's coefficients and memories copied into locals for
+// a loop over a block: Step runs exactly the operations of tFilter::Process, so the outputs
+// are the same floats, while the memories stay in registers. Store writes them back.
+class tBiquadRun {
+ public:
+  // The kinds whose recursion Step evaluates (b2 = b0).
+  static bool Handles(const tFilter& f) {
+    return f.kind == fkLowPass || f.kind == fkHighPass || f.kind == fkNotch;
+  }
+  tBiquadRun() = default;
+  explicit tBiquadRun(const tFilter& f)
+      : b0(f.b0), b1(f.b1), a1(f.a1), a2(f.a2), x1(f.x1), x2(f.x2), y1(f.y1), y2(f.y2) {}
+  void Store(tFilter& f) const {
+    f.x1 = x1;
+    f.x2 = x2;
+    f.y1 = y1;
+    f.y2 = y2;
+  }
+  float Step(float x) {
+    constexpr double kGuard = 1e-20;
+    x = SaneSample(x);
+    const float y = static_cast<float>(double(b0) * x + double(b1) * x1 + double(b0) * x2 -
+                                       double(a1) * y1 - double(a2) * y2 - kGuard);
+    x2 = x1;
+    x1 = x;
+    if (!std::isfinite(y)) [[unlikely]] {
+      x1 = x2 = y1 = y2 = 0.0f;
+      return 0.0f;
+    }
+    y2 = y1;
+    y1 = y;
+    return y;
+  }
+
+ private:
+  float b0 = 0, b1 = 0, a1 = 0, a2 = 0;
+  float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+};
+
+// K filters over a block of n samples side by side: filter k reads source[k][i] and writes
+// dest[k][i]. A filter may read what another writes (a chain): it then runs lag[k] samples
+// behind the one it reads, lag[k] > lag of its source, so that within one iteration no
+// filter waits for another and their serial recursions overlap. Each filter runs its own
+// samples in order with tFilter::Process's operations: the outputs are the same floats as
+// filtering sample by sample. Every filter must be one tBiquadRun handles.
+template <size_t K>
+void RunFilterChains(tFilter* const* filters, const float* const* source, float* const* dest,
+                     const int32_t* lag, int32_t n) {
+  tBiquadRun runs[K];
+  int32_t maxLag = 0;
+  [&]<size_t... k>(std::index_sequence<k...>) {
+    ((runs[k] = tBiquadRun(*filters[k]), maxLag = lag[k] > maxLag ? lag[k] : maxLag), ...);
+  }(std::make_index_sequence<K>{});
+  // Iteration i runs sample i - lag[k] of filter k; at the ends only the filters whose
+  // sample lies inside the block.
+  auto edgeIteration = [&](int32_t i) {
+    [&]<size_t... k>(std::index_sequence<k...>) {
+      ((i - lag[k] >= 0 && i - lag[k] < n
+            ? void(dest[k][i - lag[k]] = runs[k].Step(source[k][i - lag[k]]))
+            : void()),
+       ...);
+    }(std::make_index_sequence<K>{});
+  };
+  int32_t i = 0;
+  for (; i < maxLag; ++i) edgeIteration(i);
+  for (; i < n; ++i) {  // iterations maxLag .. n - 1 run every filter
+    [&]<size_t... k>(std::index_sequence<k...>) {
+      ((dest[k][i - lag[k]] = runs[k].Step(source[k][i - lag[k]])), ...);
+    }(std::make_index_sequence<K>{});
+  }
+  for (; i < n + maxLag; ++i) edgeIteration(i);
+  [&]<size_t... k>(std::index_sequence<k...>) {
+    (runs[k].Store(*filters[k]), ...);
+  }(std::make_index_sequence<K>{});
 }
 
 // Running median over the last `length` samples (1 to 127). The window is kept sorted;

@@ -6,6 +6,10 @@
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define VM_FOURIER_AVX 1
+#endif
 
 namespace vm {
 namespace {
@@ -127,6 +131,40 @@ inline void Butterfly(float* Data, int32_t i, int32_t j, const tButterflyFactor&
 }
 #endif
 
+#if VM_FOURIER_AVX
+// Whether the processor and the system run AVX; decided once when the library loads.
+const bool kAvxAvailable = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx") != 0;
+}();
+
+// One stage of butterflies `span` floats apart (span >= 4) with its factors from a table,
+// two neighbouring butterflies of a group per 256-bit register: lane by lane the double
+// operations of Butterfly (products, their sum, one rounding to float; the negated wi is
+// exact), and the float sum and difference, so the same bits. No fused multiply-add.
+__attribute__((target("avx"))) void TableStageAvx(float* Data, int32_t n, int32_t span,
+                                                  const float* factors) {
+  const int32_t step = 2 * span;
+  const __m256d negateReal = _mm256_set_pd(0.0, -0.0, 0.0, -0.0);  // lanes re0, im0, re1, im1
+  for (int32_t m = 0; m < span; m += 4) {
+    const __m256d w = _mm256_cvtps_pd(_mm_loadu_ps(factors + m));  // wr0, wi0, wr1, wi1
+    const __m256d real = _mm256_permute_pd(w, 0x0);                // wr0, wr0, wr1, wr1
+    const __m256d imag = _mm256_xor_pd(_mm256_permute_pd(w, 0xF), negateReal);  // -wi, wi
+    for (int32_t i = m; i < n; i += step) {
+      float* upper = Data + i;
+      float* lower = Data + i + span;
+      const __m256d x = _mm256_cvtps_pd(_mm_loadu_ps(lower));  // re0, im0, re1, im1
+      const __m256d swapped = _mm256_permute_pd(x, 0x5);       // im0, re0, im1, re1
+      const __m128 t = _mm256_cvtpd_ps(
+          _mm256_add_pd(_mm256_mul_pd(real, x), _mm256_mul_pd(imag, swapped)));
+      const __m128 a = _mm_loadu_ps(upper);
+      _mm_storeu_ps(lower, _mm_sub_ps(a, t));
+      _mm_storeu_ps(upper, _mm_add_ps(a, t));
+    }
+  }
+}
+#endif
+
 template <class tStageTwiddles, class tMakeStage>
 void ComplexFFTWith(float* Data, int32_t NN, tMakeStage makeStage) {
   BitReverse(Data, NN);
@@ -146,11 +184,12 @@ void ComplexFFTWith(float* Data, int32_t NN, tMakeStage makeStage) {
 
 // Splits the complex transform of the Half values into the spectrum of the 2 * Half real
 // samples (Sign +1), or joins a packed spectrum for the inverse complex transform (-1).
+// Bins from `first` on; the twiddles stand at that bin's factor (Skip once for bin 1).
 template <class tStageTwiddles>
-void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles twiddles) {
+void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles twiddles,
+                      int32_t first) {
   constexpr double c1 = 0.5;
   const double c2 = Sign == 1 ? -0.5 : 0.5;
-  twiddles.Skip();
 #if defined(__SSE2__) || defined(_M_X64)
   // Each bin pair as double pairs, lane by lane the scalar form's operations: a sign flip
   // by a factor of -1 and x + (-y) for x - y are exact, so every rounding is the same.
@@ -159,7 +198,7 @@ void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles tw
   const __m128d h1Scale = _mm_set1_pd(c1), h2Scale = _mm_set_pd(c2, -c2);
   const auto toFloatAndBack = [](__m128d v) { return _mm_cvtps_pd(_mm_cvtpd_ps(v)); };
   const auto swap = [](__m128d v) { return _mm_shuffle_pd(v, v, 1); };
-  for (int32_t k = 1; k < Half / 2; ++k) {
+  for (int32_t k = first; k < Half / 2; ++k) {
     float wr, wi;
     twiddles.Next(wr, wi);
     float* a = Data + 2 * k;
@@ -181,7 +220,7 @@ void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles tw
     _mm_storel_pi(reinterpret_cast<__m64*>(b), _mm_cvtpd_ps(atB));
   }
 #else
-  for (int32_t k = 1; k < Half / 2; ++k) {
+  for (int32_t k = first; k < Half / 2; ++k) {
     float wr, wi;
     twiddles.Next(wr, wi);
     const int32_t a = 2 * k, b = 2 * (Half - k);
@@ -199,6 +238,55 @@ void RealSpectrumPass(float* Data, int32_t Half, int32_t Sign, tStageTwiddles tw
 #endif
 }
 
+#if VM_FOURIER_AVX
+// Each double rounded to float and back; the two parts of each complex swapped; the two
+// complex values swapped.
+__attribute__((target("avx"))) inline __m256d ToFloatAndBack(__m256d v) {
+  return _mm256_cvtps_pd(_mm256_cvtpd_ps(v));
+}
+__attribute__((target("avx"))) inline __m256d SwapParts(__m256d v) {
+  return _mm256_permute_pd(v, 0x5);
+}
+__attribute__((target("avx"))) inline __m256d SwapHalves(__m256d v) {
+  return _mm256_permute2f128_pd(v, v, 1);
+}
+
+// The loop of RealSpectrumPass for bins k = 1 .. Half / 2 - 1 with the factors read from a
+// table (`factors` at bin 1), two bins per 256-bit register: bins k and k + 1 of the lower
+// half, Half - k and Half - k - 1 of the upper, each lane the operations of the 128-bit
+// loop, so the same bits. Returns the first bin left undone.
+__attribute__((target("avx"))) int32_t RealSpectrumPairsAvx(float* Data, int32_t Half,
+                                                            int32_t Sign,
+                                                            const float* factors) {
+  constexpr double c1 = 0.5;
+  const double c2 = Sign == 1 ? -0.5 : 0.5;
+  const __m256d flipHigh = _mm256_set_pd(-1.0, 1.0, -1.0, 1.0);
+  const __m256d flipLow = _mm256_set_pd(1.0, -1.0, 1.0, -1.0);
+  const __m256d h1Scale = _mm256_set1_pd(c1), h2Scale = _mm256_set_pd(c2, -c2, c2, -c2);
+  int32_t k = 1;
+  for (; k + 1 < Half / 2; k += 2) {
+    float* a = Data + 2 * k;
+    float* b = Data + 2 * (Half - k - 1);  // bins Half - k - 1, Half - k
+    const __m256d w = _mm256_cvtps_pd(_mm_loadu_ps(factors + 2 * (k - 1)));
+    const __m256d da = _mm256_cvtps_pd(_mm_loadu_ps(a));
+    const __m256d db = SwapHalves(_mm256_cvtps_pd(_mm_loadu_ps(b)));  // bins Half - k, Half - k - 1
+    const __m256d h1 =
+        ToFloatAndBack(_mm256_mul_pd(h1Scale, _mm256_add_pd(da, _mm256_mul_pd(db, flipHigh))));
+    const __m256d h2 = ToFloatAndBack(
+        _mm256_mul_pd(h2Scale, _mm256_add_pd(SwapParts(da), _mm256_mul_pd(SwapParts(db), flipHigh))));
+    const __m256d r = _mm256_permute_pd(w, 0x0), i = _mm256_permute_pd(w, 0xF);
+    const __m256d atA = _mm256_add_pd(_mm256_add_pd(h1, _mm256_mul_pd(r, h2)),
+                                      _mm256_mul_pd(_mm256_mul_pd(i, flipLow), SwapParts(h2)));
+    const __m256d atB = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(h1, flipHigh),
+                                                    _mm256_mul_pd(_mm256_mul_pd(r, flipLow), h2)),
+                                      _mm256_mul_pd(i, SwapParts(h2)));
+    _mm_storeu_ps(a, _mm256_cvtpd_ps(atA));
+    _mm_storeu_ps(b, _mm256_cvtpd_ps(SwapHalves(atB)));
+  }
+  return k;
+}
+#endif
+
 // DC and Nyquist share Data[0] and Data[1].
 void RealEnds(float* Data, int32_t Sign) {
   constexpr double c1 = 0.5;
@@ -214,7 +302,37 @@ void RealEnds(float* Data, int32_t Sign) {
 
 }  // namespace
 
+const int32_t* tTwiddleTable::Swaps(int32_t NN, int32_t& count) const {
+  int32_t log = 0;
+  while ((2 << log) < NN) ++log;  // NN = 2^(log + 1)
+  const size_t first = static_cast<size_t>(swapStart[log]);
+  count = (swapStart[log + 1] - swapStart[log]) / 2;
+  return swaps.data() + first;
+}
+
 void tTwiddleTable::Build(int32_t MaxHalf) {
+  swaps.clear();
+  swapStart.clear();
+  for (int32_t nn = 2; nn <= MaxHalf; nn *= 2) {
+    swapStart.push_back(static_cast<int32_t>(swaps.size()));
+    // The pairs BitReverse swaps, by its own walk.
+    const int32_t n = 2 * nn;
+    int32_t j = 0;
+    for (int32_t i = 0; i < n; i += 2) {
+      if (j > i) {
+        swaps.push_back(i);
+        swaps.push_back(j);
+      }
+      int32_t m = nn;
+      while (m >= 2 && j >= m) {
+        j -= m;
+        m /= 2;
+      }
+      j += m;
+    }
+  }
+  swapStart.push_back(static_cast<int32_t>(swaps.size()));
+
   maxHalf = MaxHalf;
   const size_t floats = MaxHalf >= 1 ? static_cast<size_t>(4 * MaxHalf - 2) : 0;
   forward.assign(floats, 0.0f);
@@ -235,13 +353,34 @@ void ComplexFFT(float* Data, int32_t NN, int32_t Sign) {
 
 void ComplexFFT(float* Data, int32_t NN, int32_t Sign, const tTwiddleTable& Twiddles) {
   if (NN > Twiddles.MaxHalf()) return ComplexFFT(Data, NN, Sign);
+#if VM_FOURIER_AVX
+  // The first stage (span 2) with its single factor as below, the others two butterflies
+  // at a time; the butterflies of a stage touch disjoint pairs, so their order is free.
+  if (kAvxAvailable && NN >= 2) {
+    int32_t swapCount = 0;
+    const int32_t* pairs = Twiddles.Swaps(NN, swapCount);
+    for (int32_t k = 0; k < swapCount; ++k) {
+      const int32_t i = pairs[2 * k], j = pairs[2 * k + 1];
+      std::swap(Data[i], Data[j]);
+      std::swap(Data[i + 1], Data[j + 1]);
+    }
+    const int32_t n = 2 * NN;
+    const tButterflyFactor first(Twiddles.Stage(2, Sign)[0], Twiddles.Stage(2, Sign)[1]);
+    for (int32_t i = 0; i < n; i += 4) Butterfly(Data, i, i + 2, first);
+    for (int32_t span = 4; span < n; span *= 2)
+      TableStageAvx(Data, n, span, Twiddles.Stage(span, Sign));
+    return;
+  }
+#endif
   ComplexFFTWith<tTableTwiddles>(
       Data, NN, [&Twiddles, Sign](int32_t span) { return tTableTwiddles(Twiddles, span, Sign); });
 }
 
 void RealFFT(float* Data, int32_t Half, int32_t Sign) {
   if (Sign == 1) ComplexFFT(Data, Half, +1);
-  RealSpectrumPass(Data, Half, Sign, tRecurrenceTwiddles(2 * Half, Sign == 1 ? +1 : -1));
+  tRecurrenceTwiddles twiddles(2 * Half, Sign == 1 ? +1 : -1);
+  twiddles.Skip();
+  RealSpectrumPass(Data, Half, Sign, twiddles, 1);
   RealEnds(Data, Sign);
   if (Sign != 1) ComplexFFT(Data, Half, -1);
 }
@@ -250,7 +389,14 @@ void RealFFT(float* Data, int32_t Half, int32_t Sign, const tTwiddleTable& Twidd
   if (Half > Twiddles.MaxHalf()) return RealFFT(Data, Half, Sign);
   const int32_t sign = Sign == 1 ? +1 : -1;
   if (sign == 1) ComplexFFT(Data, Half, +1, Twiddles);
-  RealSpectrumPass(Data, Half, Sign, tTableTwiddles(Twiddles, 2 * Half, sign));
+  int32_t first = 1;
+#if VM_FOURIER_AVX
+  if (kAvxAvailable) first = RealSpectrumPairsAvx(Data, Half, Sign, Twiddles.Stage(2 * Half, sign) + 2);
+#endif
+  tTableTwiddles twiddles(Twiddles, 2 * Half, sign);
+  twiddles.Skip();
+  for (int32_t k = 1; k < first; ++k) twiddles.Skip();
+  RealSpectrumPass(Data, Half, Sign, twiddles, first);
   RealEnds(Data, Sign);
   if (sign != 1) ComplexFFT(Data, Half, -1, Twiddles);
 }

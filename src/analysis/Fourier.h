@@ -27,11 +27,16 @@ class tTwiddleTable {
   const float* Stage(int32_t span, int32_t Sign) const {
     return (Sign > 0 ? forward : inverse).data() + (span - 2);
   }
+  // The bit-reversal permutation of NN complex values (NN a power of two, 2 .. MaxHalf) as
+  // the float offsets (i, j), i < j, of the pairs it swaps, in the order the loop swaps them.
+  const int32_t* Swaps(int32_t NN, int32_t& count) const;
 
  private:
   int32_t maxHalf = 0;
   std::vector<float> forward;  // stage of span s at float offset s - 2: s / 2 (wr, wi) pairs
   std::vector<float> inverse;  // the same for the negative exponent
+  std::vector<int32_t> swaps;  // every size's swapped pairs, sizes in ascending order
+  std::vector<int32_t> swapStart;  // per log2(NN): first entry in swaps; one more at the end
 };
 
 // Transforms the NN interleaved complex values of Data in place; Sign +1 forward, -1 inverse.

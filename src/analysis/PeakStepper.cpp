@@ -8,7 +8,6 @@
 namespace vm {
 
 namespace {
-constexpr float kDenormalGuard = 1e-18f;  // added to the keeper's input
 constexpr float kMinFrequencyHz = 40.0f;  // estimates at or below this are dropped
 constexpr float kKeeperDecay = 0.65f;     // threshold shrink per candidate
 // 0.9 x 60 Hz and 5 x 60 Hz: the band of a sung fundamental.
@@ -80,11 +79,17 @@ void tExtremeKeeper::Configure(int32_t SampleRate, float HighPassFreq, float Hig
 void tExtremeKeeper::Reset() { SetSampleRate(sampleRate); }
 
 float tExtremeKeeper::Process(float x) {
-  float v = SaneSample(x) + kDenormalGuard;
+  float v = FilterInput(x);
   v = highPass.Process(v);
   v = lowPass1.Process(v);
   v = lowPass2.Process(v);
   return detector.Process(v);
+}
+
+void tExtremeKeeper::Detect(const float* bandLimited, float* states, int32_t n) {
+  tExtremeDetector d = detector;  // a local copy: its fields stay in registers
+  for (int32_t i = 0; i < n; ++i) states[i] = d.Process(bandLimited[i]);
+  detector = d;
 }
 
 // ---- tCrossingDetector ----
@@ -193,12 +198,15 @@ void tZeroCrossingAnalyser::ClearList(bool ResetState) {
 
 void tZeroCrossingAnalyser::Process(int32_t Position, float x) {
   x = SaneSample(x);
+  ProcessFiltered(Position, x, filter.Process(x));
+}
+
+void tZeroCrossingAnalyser::ProcessFiltered(int32_t Position, float x, float y) {
   if (x > 0.0f && lastInput <= 0.0f) {
     risingPosition = Position;
   } else if (x < 0.0f && lastInput >= 0.0f) {
     fallingPosition = Position;
   }
-  const float y = filter.Process(x);
   if (y > 0.0f && lastFiltered <= 0.0f && risingPosition >= 0) {
     rising.Add(risingPosition, area);
     area = 0.0f;

@@ -43,7 +43,17 @@ class tExtremeKeeper {
                  float LowPassQ);
   void Reset();
   float Process(float x);
+  // Block form of Process in two steps: the filters' input for each sample (the first link
+  // of the chain highPass, lowPass1, lowPass2, run with RunFilterChains), then the
+  // detector's polarities from the band-limited samples.
+  static float FilterInput(float x) { return SaneSample(x) + kInputGuard; }
+  bool FiltersRunInBlocks() const {
+    return tBiquadRun::Handles(highPass) && tBiquadRun::Handles(lowPass1) &&
+           tBiquadRun::Handles(lowPass2);
+  }
+  void Detect(const float* bandLimited, float* states, int32_t n);
 
+  static constexpr float kInputGuard = 1e-18f;  // added to the input, keeps it off zero
   int32_t sampleRate = 0;  // Hz
   tFilter highPass;
   tFilter lowPass1;
@@ -95,6 +105,8 @@ class tZeroCrossingAnalyser {
   void ClearList(bool ResetState);
   int32_t BestRising() const { return rising.Best(); }
   void Process(int32_t Position, float x);
+  // Process with the filter's output for x already computed (x as SaneSample gave it).
+  void ProcessFiltered(int32_t Position, float x, float filtered);
 
   tZCrossingList rising;
   float area = 0;              // running sum of filtered samples since the last restart

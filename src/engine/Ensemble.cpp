@@ -152,6 +152,7 @@ tEnsemble::tEnsemble(float sampleRateHz) {
   shifter = std::make_unique<tFormantShifter>(rate);
   bassOctaver = std::make_unique<tOctaver>(rate, true, false);
   altoOctaver = std::make_unique<tOctaver>(rate, false, true);
+  sectionChunk = std::make_unique<tSectionChunk>();
   AllocateFades(engineRate);
   InitVoiceTables();
   ConfigureAtOnce(parameters.Snapshot());
@@ -539,15 +540,33 @@ int32_t tEnsemble::ChunkLimit() const {
   return std::clamp(ringMask + 1 - reach, 1, kMaxChunk);
 }
 
-// One input sample through the section engines into the bass, unison and alto rings.
-// The engines see at most +-1000 (+60 dBFS): far beyond any real voice, and small enough
-// that a cycle's spectrum cannot overflow. Whatever they return, only finite values reach a
-// ring, so the voices and the output stay finite. A ring whose section just came on fades
-// from what it held into the new signal; the unison ring fades between the plain input
-// and the shifted copy.
-void tEnsemble::SectionStep(float x, int32_t pos, float unisonPlain, float unisonLevel) {
+// One chunk through the section engines into the bass, unison and alto rings: the shifter
+// over the whole chunk, then both octavers side by side (their filters overlap), then the
+// rings sample by sample. The engines see at most +-1000 (+60 dBFS): far beyond any real
+// voice, and small enough that a cycle's spectrum cannot overflow. Whatever they return,
+// only finite values reach a ring, so the voices and the output stay finite. A ring whose
+// section just came on fades from what it held into the new signal; the unison ring fades
+// between the plain input and the shifted copy.
+void tEnsemble::SectionChunk(int32_t length, int32_t firstPos) {
+  tSectionChunk& c = *sectionChunk;
+  for (int32_t i = 0; i < length; ++i) c.shifterIn[i] = SaneSample(c.input[i]);
+  shifter->ProcessBlock(c.shifterIn, length, c.shiftedHalf, c.shiftedUnison, c.shiftedDouble);
+  const bool bassOn = sections.bass.on, altoOn = sections.alto.on;
+  for (int32_t i = 0; i < length; ++i) {
+    c.bassIn[i] = SaneSample(c.shiftedHalf[i]);
+    c.altoIn[i] = SaneSample(c.shiftedDouble[i]);
+  }
+  for (int32_t start = 0; start < length; start += tOctaver::kBlock) {
+    const int32_t n = std::min(tOctaver::kBlock, length - start);
+    if (bassOn) bassOctaver->PrepareBlock(c.bassIn + start, n);
+    if (altoOn) altoOctaver->PrepareBlock(c.altoIn + start, n);
+    tOctaver::FilterBlocks(bassOn ? bassOctaver.get() : nullptr,
+                           altoOn ? altoOctaver.get() : nullptr, n);
+    if (bassOn) bassOctaver->FinishBlock(n, c.bassOut + start, c.unused);
+    if (altoOn) altoOctaver->FinishBlock(n, c.unused, c.altoOut + start);
+  }
   const int32_t settled = fade.Length();
-  auto write = [&](float* ring, float value, tSection& section) {
+  auto write = [&](float* ring, int32_t pos, float value, tSection& section) {
     if (section.warmUp > 0) {
       --section.warmUp;
       return;
@@ -558,28 +577,27 @@ void tEnsemble::SectionStep(float x, int32_t pos, float unisonPlain, float uniso
     }
     ring[pos] = value;
   };
-  shifter->Process(SaneSample(x));
-  if (sections.bass.on) {
-    bassOctaver->Process(SaneSample(shifter->HalfOut));
-    write(bassRing.get(), bassGain.Value() * SaneSample(bassOctaver->HalfOut), sections.bass);
-  }
-  if (shifter->UnisonOn) {
-    int32_t& shift = sections.unisonShift;
-    if (sections.unisonWarmUp > 0)
-      --sections.unisonWarmUp;
-    else if (sections.unisonShifted && shift < settled)
-      ++shift;
-    else if (!sections.unisonShifted && shift > 0)
-      --shift;
-    const float shifted = unisonLevel * SaneSample(shifter->UnisonOut);
-    if (shift == settled)
-      unisonRing[pos] = shifted;
-    else if (shift > 0)
-      unisonRing[pos] = unisonPlain + fade.Weight(shift) * (shifted - unisonPlain);
-  }
-  if (sections.alto.on) {
-    altoOctaver->Process(SaneSample(shifter->DoubleOut));
-    write(altoRing.get(), altoGain.Value() * SaneSample(altoOctaver->DoubleOut), sections.alto);
+  const bool unisonOn = shifter->UnisonOn;
+  for (int32_t i = 0; i < length; ++i) {
+    const int32_t pos = (firstPos - i) & ringMask;
+    if (bassOn) write(bassRing.get(), pos, c.bassLevel[i] * SaneSample(c.bassOut[i]), sections.bass);
+    if (unisonOn) {
+      int32_t& shift = sections.unisonShift;
+      if (sections.unisonWarmUp > 0)
+        --sections.unisonWarmUp;
+      else if (sections.unisonShifted && shift < settled)
+        ++shift;
+      else if (!sections.unisonShifted && shift > 0)
+        --shift;
+      const float level = c.unisonLevel[i];
+      const float shifted = level * SaneSample(c.shiftedUnison[i]);
+      const float unisonPlain = level * c.input[i];
+      if (shift == settled)
+        unisonRing[pos] = shifted;
+      else if (shift > 0)
+        unisonRing[pos] = unisonPlain + fade.Weight(shift) * (shifted - unisonPlain);
+    }
+    if (altoOn) write(altoRing.get(), pos, c.altoLevel[i] * SaneSample(c.altoOut[i]), sections.alto);
   }
 }
 
@@ -589,18 +607,20 @@ void tEnsemble::WriteChunkRings(const float* in, int32_t length, int32_t firstPo
   shifter->HalfOn = sections.bass.on;
   shifter->DoubleOn = sections.alto.on;
   shifter->UnisonOn = sections.unisonShifted || sections.unisonShift > 0;
-  const bool sectionsRun = sections.ShifterRuns();
+  tSectionChunk& c = *sectionChunk;
   for (int32_t i = 0; i < length; ++i) {
     const float x = SanitisedInput(in[i]) + kSubnormalGuard;
     const int32_t pos = (firstPos - i) & ringMask;
     const float level = unisonGain.Next();
-    bassGain.Next();
-    altoGain.Next();
+    c.input[i] = x;
+    c.unisonLevel[i] = level;
+    c.bassLevel[i] = bassGain.Next();
+    c.altoLevel[i] = altoGain.Next();
     const float unisonSample = level * x;
     dryRing[pos] = unisonSample;
     unisonRing[pos] = unisonSample;
-    if (sectionsRun) SectionStep(x, pos, unisonSample, level);
   }
+  if (sections.ShifterRuns()) SectionChunk(length, firstPos);
 }
 
 // Every sounding voice's sample step for the sample at ring position `pos`, in voice order.

@@ -134,7 +134,7 @@ class tEnsemble {
   void RenderBlock(const float* in, float* outA, float* outB, int32_t count, bool replacing);
   int32_t ChunkLimit() const;
   void WriteChunkRings(const float* in, int32_t length, int32_t firstPos);
-  void SectionStep(float x, int32_t pos, float unisonPlain, float unisonLevel);
+  void SectionChunk(int32_t length, int32_t firstPos);
   void RenderVoices(const tSectionRings& rings, int32_t firstPos, int32_t length);
   void RenderFadingVoices(const tSectionRings& rings, int32_t firstPos, int32_t length);
   void StepAllVoices(const tSectionRings& rings, int32_t pos, float& sumA, float& sumB);
@@ -188,6 +188,23 @@ class tEnsemble {
   std::unique_ptr<tFormantShifter> shifter;
   std::unique_ptr<tOctaver> bassOctaver;  // half-speed path only
   std::unique_ptr<tOctaver> altoOctaver;  // double-speed path only
+  // One chunk of the section engines' inputs, gains and outputs, kMaxChunk samples each.
+  struct tSectionChunk {
+    float input[kMaxChunk];        // sanitised input
+    float shifterIn[kMaxChunk];    // the same within +-1000
+    float unisonLevel[kMaxChunk];  // the gains' values at each sample
+    float bassLevel[kMaxChunk];
+    float altoLevel[kMaxChunk];
+    float shiftedHalf[kMaxChunk];  // the formant shifter's three copies
+    float shiftedUnison[kMaxChunk];
+    float shiftedDouble[kMaxChunk];
+    float bassIn[kMaxChunk];       // the octavers' inputs and outputs
+    float altoIn[kMaxChunk];
+    float bassOut[kMaxChunk];
+    float altoOut[kMaxChunk];
+    float unused[kMaxChunk];       // the output an octaver does not play
+  };
+  std::unique_ptr<tSectionChunk> sectionChunk;
 
   float lastDynDepth = -1.0f;
   float lastDynRate = -1.0f;

@@ -202,14 +202,25 @@ void tFormantShifter::Step(tFormantShiftedPlaybackHead& head, const std::vector<
   if (head.ReadPos == head.CycleEnd && head.Active) head.NextCycle(CyclePoints);
 }
 
+// Non-finite input is stored as silence so the rings and spectra recover at once.
+float tFormantShifter::RingInput(float x) {
+  return std::isfinite(x) ? x + kDenormalGuard : kDenormalGuard;
+}
+
 void tFormantShifter::Process(float x) {
   if (RingLength == 0) return;
-  const int32_t p = WritePos;
-  // Non-finite input is stored as silence so the rings and spectra recover at once.
-  x = std::isfinite(x) ? x + kDenormalGuard : kDenormalGuard;
-  HalfRing[p] = UnisonRing[p] = DoubleRing[p] = x;
+  x = RingInput(x);
   State = Keeper.Process(x);
-  Analyser.Process(p, x);
+  const float sane = SaneSample(x);
+  Advance(x, sane, Analyser.filter.Process(sane));
+}
+
+// One sample after the filters: x as stored, its sane copy and that copy low-passed for the
+// analyser; the keeper's polarity in State.
+void tFormantShifter::Advance(float x, float analyserInput, float analysed) {
+  const int32_t p = WritePos;
+  HalfRing[p] = UnisonRing[p] = DoubleRing[p] = x;
+  Analyser.ProcessFiltered(p, analyserInput, analysed);
   if (DecideBoundary(p)) {
     ForcedPos = (p + Timeout) & Mask;
     AnalyseCycle();
@@ -221,6 +232,52 @@ void tFormantShifter::Process(float x) {
   if (HalfOn) Step(HalfHead, HalfRing, HalfOut);
   if (UnisonOn) Step(UnisonHead, UnisonRing, UnisonOut);
   if (DoubleOn) Step(DoubleHead, DoubleRing, DoubleOut);
+}
+
+bool tFormantShifter::FiltersRunInBlocks() const {
+  return Keeper.FiltersRunInBlocks() && tBiquadRun::Handles(Analyser.filter);
+}
+
+// The keeper's three filters and the analyser's low-pass over one prepared block, side by
+// side, then the keeper's polarities.
+void tFormantShifter::FilterBlock(int32_t n) {
+  tBlockScratch& b = *scratch;
+  tFilter* const filters[] = {&Keeper.highPass, &Keeper.lowPass1, &Keeper.lowPass2,
+                              &Analyser.filter};
+  const float* const source[] = {b.keeperInput, b.highPassed, b.lowPassed, b.analyserInput};
+  float* const dest[] = {b.highPassed, b.lowPassed, b.bandLimited, b.analysed};
+  const int32_t lag[] = {0, 1, 2, 0};
+  RunFilterChains<4>(filters, source, dest, lag, n);
+  Keeper.Detect(b.bandLimited, b.states, n);
+}
+
+void tFormantShifter::ProcessBlock(const float* in, int32_t n, float* half, float* unison,
+                                   float* dbl) {
+  if (RingLength == 0) return;
+  const bool blocks = FiltersRunInBlocks();
+  tBlockScratch& b = *scratch;
+  for (int32_t start = 0; start < n; start += kBlock) {
+    const int32_t length = std::min(kBlock, n - start);
+    if (blocks) {
+      for (int32_t i = 0; i < length; ++i) {
+        b.input[i] = RingInput(in[start + i]);
+        b.keeperInput[i] = tExtremeKeeper::FilterInput(b.input[i]);
+        b.analyserInput[i] = SaneSample(b.input[i]);
+      }
+      FilterBlock(length);
+    }
+    for (int32_t i = 0; i < length; ++i) {
+      if (blocks) {
+        State = b.states[i];
+        Advance(b.input[i], b.analyserInput[i], b.analysed[i]);
+      } else {
+        Process(in[start + i]);
+      }
+      half[start + i] = HalfOut;
+      unison[start + i] = UnisonOut;
+      dbl[start + i] = DoubleOut;
+    }
+  }
 }
 
 }  // namespace vm

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "analysis/Fourier.h"
@@ -56,6 +57,11 @@ class tFormantShifter {
   void SetUnisonHead(float Ratio, float LowFactor, float HighHz, float FadeIn, float FadeOut);
   void SetDoubleHead(float Ratio, float LowFactor, float HighHz, float FadeIn, float FadeOut);
   void Process(float x);
+  // Block form: the same outputs as Process sample by sample (half[i], unison[i], dbl[i]
+  // are HalfOut, UnisonOut and DoubleOut after sample i), with the keeper's and the
+  // analyser's filters run side by side over each block of up to kBlock samples.
+  static constexpr int32_t kBlock = 256;  // samples
+  void ProcessBlock(const float* in, int32_t n, float* half, float* unison, float* dbl);
 
   // Switches: plain fields, written by the engine on the audio thread before each block.
   bool HalfOn = true, UnisonOn = true, DoubleOn = true;
@@ -83,9 +89,25 @@ class tFormantShifter {
   tFormantShiftedPlaybackHead HalfHead, UnisonHead, DoubleHead;
 
  private:
+  struct tBlockScratch {
+    float input[kBlock];        // as Process stores it in the rings
+    float analyserInput[kBlock];
+    float keeperInput[kBlock];
+    float highPassed[kBlock];   // the keeper's chain, link by link
+    float lowPassed[kBlock];
+    float bandLimited[kBlock];
+    float states[kBlock];       // keeper polarity per sample
+    float analysed[kBlock];     // the analyser's low-passed input
+  };
+  static float RingInput(float x);
+  bool FiltersRunInBlocks() const;
+  void FilterBlock(int32_t n);
+  void Advance(float x, float analyserInput, float analysed);
   void AnalyseCycle();
   bool DecideBoundary(int32_t p);
   void Step(tFormantShiftedPlaybackHead& head, const std::vector<float>& ring, float& out);
+
+  std::unique_ptr<tBlockScratch> scratch = std::make_unique<tBlockScratch>();
 };
 
 }  // namespace vm

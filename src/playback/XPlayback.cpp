@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 #include "analysis/Numeric.h"
 
@@ -128,6 +129,43 @@ void tRMSSilenceDetector::Process(float x) {
   }
 }
 
+// The same operations as Process, sample by sample, with the running state in locals.
+void tRMSSilenceDetector::ProcessBlock(const float* x, int32_t n, uint8_t* verdicts) {
+  float sum = Sum, rms = RMS;
+  uint32_t writePos = WritePos;
+  bool wasLoud = WasLoud, silent = Silent, becameSilent = BecameSilent;
+  const float perLength = PerLength;
+  const uint32_t mask = Mask;
+  for (int32_t i = 0; i < n; ++i) {
+    const float s = SaneSample(x[i]);
+    const float v = s * s * perLength + kDenormalGuard;
+    sum = sum + v - Window[writePos];
+    Window[writePos] = v;
+    rms = sum > 0.0f ? std::sqrt(sum) + kDenormalGuard : 0.0f;
+    becameSilent = false;
+    silent = rms < kThreshold;
+    if (!silent) {
+      wasLoud = true;
+    } else if (wasLoud) {
+      becameSilent = true;
+      wasLoud = false;
+    }
+    verdicts[i] = static_cast<uint8_t>((silent ? kSilentBit : 0) | (becameSilent ? kBecameSilentBit : 0));
+    writePos = (writePos + 1) & mask;
+    if (writePos == 0) {  // as in Process: the sum rebuilt once per window
+      double exact = 0.0;
+      for (int32_t k = 0; k < Length; ++k) exact += Window[k];
+      sum = static_cast<float>(exact);
+    }
+  }
+  Sum = sum;
+  RMS = rms;
+  WritePos = static_cast<uint16_t>(writePos);
+  WasLoud = wasLoud;
+  Silent = silent;
+  BecameSilent = becameSilent;
+}
+
 // ---- tOctaver ----
 
 tOctaver::tOctaver(int32_t SampleRate_, bool HalfOn_, bool DoubleOn_)
@@ -136,6 +174,7 @@ tOctaver::tOctaver(int32_t SampleRate_, bool HalfOn_, bool DoubleOn_)
   SetFloatControl();
   if (HalfOn) HalfHead = std::make_unique<tPlaybackHead>(true);
   if (DoubleOn) DoubleHead = std::make_unique<tPlaybackHead>(true);
+  scratch = std::make_unique<tBlockScratch>();
   SetSampleRate(SampleRate_);
 }
 
@@ -229,7 +268,7 @@ float tOctaver::Blend(const std::vector<float>& ring, const tPlaybackHead& head,
   return g * s + kDenormalGuard + (1.0f - g) * ring[(head.PrevEnd + head.XfadePos) & Mask];
 }
 
-void tOctaver::StepHalf() {
+float tOctaver::StepHalf() {
   tPlaybackHead& h = *HalfHead;
   const float y = Blend(HalfRing, h, HalfRing[h.ReadPos]);
   h.Count = h.Count + 1;
@@ -239,7 +278,7 @@ void tOctaver::StepHalf() {
     h.Count = 0;
   }
   if (h.ReadPos == h.CycleEnd && h.Active) h.NextCycle(CyclePoints);
-  HalfOut = HalfFilter->Process(y * Gain + kDenormalGuard);
+  return y * Gain + kDenormalGuard;
 }
 
 void tOctaver::StepDouble() {
@@ -266,12 +305,26 @@ void tOctaver::StepDouble() {
 }
 
 void tOctaver::Process(float x) {
-  const int32_t p = WritePos;
   x = SaneSample(x) + kDenormalGuard;
-  if (HalfOn) HalfRing[p] = x;
-  if (DoubleOn) DoubleRing[p] = DoubleFilter->Process(x);
+  const float doubleFiltered = DoubleOn ? DoubleFilter->Process(x) : 0.0f;
   State = Keeper.Process(x);
+  float halfPlayed = 0.0f;
+  Advance(x, doubleFiltered, halfPlayed);
+  if (HalfOn) HalfOut = HalfFilter->Process(halfPlayed);
+}
+
+// One sample after the filters of its input: x (sane, guarded), its 9000 Hz low-passed copy
+// and the keeper's polarity in State. The half-speed sample is left for its low-pass.
+void tOctaver::Advance(float x, float doubleFiltered, float& halfPlayed) {
   Silence.Process(x);
+  AdvanceHeard(x, doubleFiltered, halfPlayed);
+}
+
+// Advance with the silence detector's verdict on x already in Silence.
+void tOctaver::AdvanceHeard(float x, float doubleFiltered, float& halfPlayed) {
+  const int32_t p = WritePos;
+  if (HalfOn) HalfRing[p] = x;
+  if (DoubleOn) DoubleRing[p] = doubleFiltered;
   const bool edge = Silence.BecameSilent;
   if (Silence.Silent) {
     Gain = Gain - GainStep;
@@ -291,8 +344,107 @@ void tOctaver::Process(float x) {
   if (DoubleHead && !DoubleHead->Active && CyclePoints.Ready) DoubleHead->NextCycle(CyclePoints);
   PrevState = State;
   WritePos = (p + 1) & Mask;
-  if (HalfOn) StepHalf();
+  if (HalfOn) halfPlayed = StepHalf();
   if (DoubleOn) StepDouble();
+}
+
+// ---- tOctaver, block form ----
+
+bool tOctaver::FiltersRunInBlocks() const {
+  return Keeper.FiltersRunInBlocks() && (!DoubleOn || tBiquadRun::Handles(*DoubleFilter)) &&
+         (!HalfOn || tBiquadRun::Handles(*HalfFilter));
+}
+
+void tOctaver::PrepareBlock(const float* in, int32_t n) {
+  if (!scratch) return;
+  tBlockScratch& b = *scratch;
+  for (int32_t i = 0; i < n; ++i) {
+    b.input[i] = SaneSample(in[i]) + kDenormalGuard;
+    b.keeperInput[i] = tExtremeKeeper::FilterInput(b.input[i]);
+  }
+}
+
+// The links of this octaver's filters for RunFilterChains; returns how many.
+int32_t tOctaver::AddFilterLinks(tFilter** filters, const float** source, float** dest,
+                                 int32_t* lag) {
+  tBlockScratch& b = *scratch;
+  int32_t count = 0;
+  auto link = [&](tFilter* f, const float* from, float* to, int32_t behind) {
+    filters[count] = f;
+    source[count] = from;
+    dest[count] = to;
+    lag[count] = behind;
+    ++count;
+  };
+  link(&Keeper.highPass, b.keeperInput, b.highPassed, 0);
+  link(&Keeper.lowPass1, b.highPassed, b.lowPassed, 1);
+  link(&Keeper.lowPass2, b.lowPassed, b.bandLimited, 2);
+  if (DoubleOn) link(DoubleFilter.get(), b.input, b.doubleFiltered, 0);
+  return count;
+}
+
+void tOctaver::FilterBlocks(tOctaver* first, tOctaver* second, int32_t n) {
+  constexpr int32_t kMaxLinks = 8;
+  tFilter* filters[kMaxLinks];
+  const float* source[kMaxLinks];
+  float* dest[kMaxLinks];
+  int32_t lag[kMaxLinks];
+  int32_t count = 0;
+  for (tOctaver* o : {first, second})
+    if (o && o->scratch) count += o->AddFilterLinks(filters + count, source + count, dest + count, lag + count);
+  auto run = [&]<size_t K>(std::integral_constant<size_t, K>) {
+    RunFilterChains<K>(filters, source, dest, lag, n);
+  };
+  switch (count) {
+    case 3: run(std::integral_constant<size_t, 3>{}); break;
+    case 4: run(std::integral_constant<size_t, 4>{}); break;
+    case 6: run(std::integral_constant<size_t, 6>{}); break;
+    case 7: run(std::integral_constant<size_t, 7>{}); break;
+    case 8: run(std::integral_constant<size_t, 8>{}); break;
+    default: break;
+  }
+}
+
+void tOctaver::FinishBlock(int32_t n, float* halfOut, float* doubleOut) {
+  if (!scratch) return;
+  tBlockScratch& b = *scratch;
+  Keeper.Detect(b.bandLimited, b.states, n);
+  Silence.ProcessBlock(b.input, n, b.silence);
+  for (int32_t i = 0; i < n; ++i) {
+    State = b.states[i];
+    Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
+    Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
+    AdvanceHeard(b.input[i], b.doubleFiltered[i], b.halfPlayed[i]);
+    doubleOut[i] = DoubleOut;
+  }
+  if (HalfOn) {
+    tFilter* const filters[1] = {HalfFilter.get()};
+    const float* const source[1] = {b.halfPlayed};
+    float* const dest[1] = {halfOut};
+    const int32_t lag[1] = {0};
+    RunFilterChains<1>(filters, source, dest, lag, n);
+    if (n > 0) HalfOut = halfOut[n - 1];
+  } else {
+    std::fill(halfOut, halfOut + n, HalfOut);
+  }
+}
+
+void tOctaver::ProcessBlock(const float* in, int32_t n, float* halfOut, float* doubleOut) {
+  const bool blocks = scratch && FiltersRunInBlocks();
+  for (int32_t start = 0; start < n; start += kBlock) {
+    const int32_t length = std::min(kBlock, n - start);
+    if (!blocks) {
+      for (int32_t i = start; i < start + length; ++i) {
+        Process(in[i]);
+        halfOut[i] = HalfOut;
+        doubleOut[i] = DoubleOut;
+      }
+      continue;
+    }
+    PrepareBlock(in + start, length);
+    FilterBlocks(this, nullptr, length);
+    FinishBlock(length, halfOut + start, doubleOut + start);
+  }
 }
 
 }  // namespace vm

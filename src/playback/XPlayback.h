@@ -70,6 +70,10 @@ class tRMSSilenceDetector {
   void Init(int32_t Length);  // Length: a power of two, 2..2048 (clamped into range)
   void Reset() { Init(Length); }
   void Process(float x);
+  // Process over a block, keeping each sample's verdict: bit 0 Silent, bit 1 BecameSilent.
+  // The fields end as after the last sample.
+  static constexpr uint8_t kSilentBit = 1, kBecameSilentBit = 2;
+  void ProcessBlock(const float* x, int32_t n, uint8_t* verdicts);
 
   float Window[kMaxLength];  // squared samples / Length
   float Sum = 0;             // mean square of the window
@@ -94,6 +98,17 @@ class tOctaver {
   void SetSampleRate(int32_t SampleRate);
   void Reset();
   void Process(float x);
+
+  // Block form: the same outputs as Process sample by sample (halfOut[i] and doubleOut[i]
+  // are HalfOut and DoubleOut after sample i), with each filter run over the block so that
+  // the serial recursions of independent filters overlap. ProcessBlock takes any count.
+  // In steps, for up to kBlock samples: PrepareBlock stores the input, FilterBlocks runs
+  // the band-limiting filters of one or two octavers side by side, FinishBlock plays.
+  static constexpr int32_t kBlock = 256;  // samples
+  void ProcessBlock(const float* in, int32_t n, float* halfOut, float* doubleOut);
+  void PrepareBlock(const float* in, int32_t n);
+  static void FilterBlocks(tOctaver* first, tOctaver* second, int32_t n);
+  void FinishBlock(int32_t n, float* halfOut, float* doubleOut);
 
   tExtremeKeeper Keeper;
   tCrossingDetector Crossing;
@@ -126,12 +141,30 @@ class tOctaver {
   std::unique_ptr<tFilter> DoubleFilter;
 
  private:
+  // One block's samples between the steps of the block form.
+  struct tBlockScratch {
+    float input[kBlock];         // after SaneSample and the guard, as Process stores it
+    float keeperInput[kBlock];   // the keeper's filter input
+    float highPassed[kBlock];    // the keeper's chain, link by link
+    float lowPassed[kBlock];
+    float bandLimited[kBlock];
+    float states[kBlock];        // keeper polarity per sample
+    float doubleFiltered[kBlock];  // input after the 9000 Hz low-pass
+    float halfPlayed[kBlock];    // half-speed output before its 14000 Hz low-pass
+    uint8_t silence[kBlock];     // the silence detector's verdicts
+  };
+  bool FiltersRunInBlocks() const;
+  int32_t AddFilterLinks(tFilter** filters, const float** source, float** dest, int32_t* lag);
+  void Advance(float x, float doubleFiltered, float& halfPlayed);
+  void AdvanceHeard(float x, float doubleFiltered, float& halfPlayed);
   void ComputeLengths(int32_t fs);
   void AllocateRings(int32_t length);
   bool DecideBoundary(int32_t p, bool edge);
   float Blend(const std::vector<float>& ring, const tPlaybackHead& head, float s) const;
-  void StepHalf();
+  float StepHalf();  // the half-speed sample before its low-pass
   void StepDouble();
+
+  std::unique_ptr<tBlockScratch> scratch;
 };
 
 }  // namespace vm

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
 #include <cmath>
 #include <vector>
 
@@ -102,6 +106,44 @@ TEST(CycleResampler, PowerOfTwoCycleIsCopiedUnchanged) {
     std::vector<float> out(static_cast<size_t>(length));
     resampler.CopyOut(out.data());
     for (int i = 0; i < length; ++i) ASSERT_EQ(out[i], ring[300 + i]) << length << " " << i;
+  }
+}
+
+// Every interior point is the two neighbours' linear blend in double, rounded once to
+// float, the upper neighbour held at the last sample: bit for bit, both ways, for cycles
+// shorter than half the block (held neighbour), odd lengths (the points the vector loop
+// leaves) and long ones.
+TEST(CycleResampler, PointsAreTheDoubleBlendRoundedOnceBothWays) {
+  auto blend = [](const float* c, int32_t last, double p) {
+    const int32_t k = static_cast<int32_t>(p);
+    const int32_t k1 = std::min(k + 1, last);
+    return static_cast<float>(c[k] + (static_cast<double>(c[k1]) - c[k]) * (p - k));
+  };
+  constexpr int32_t kRingLength = 4096;
+  std::vector<float> ring(kRingLength);
+  for (int32_t i = 0; i < kRingLength; ++i) ring[i] = std::sin(0.37f * i) + 0.01f * (i % 7);
+  for (const int32_t length : {9, 16, 17, 33, 100, 294, 511, 1000}) {
+    tCycleResampler resampler;
+    resampler.EnsureCapacity(2050);
+    const int32_t start = 4000, end = (start + length) % kRingLength;  // wraps
+    ASSERT_TRUE(resampler.ResampleIn(ring.data(), kRingLength, end, start));
+    const int32_t n = resampler.Size;
+    std::vector<float> cycle(length);
+    for (int32_t i = 0; i < length; ++i) cycle[i] = ring[(start + i) % kRingLength];
+    for (int32_t i = 1; i <= n - 2; ++i) {
+      const float expected = blend(cycle.data(), length - 1, i * (static_cast<double>(length) / n));
+      ASSERT_EQ(std::memcmp(&resampler.Work[i], &expected, sizeof(float)), 0) << length << " " << i;
+    }
+    std::vector<float> block(resampler.Work, resampler.Work + n);
+    for (int32_t i = 0; i < n; ++i) block[i] = std::cos(0.11f * i);
+    ASSERT_TRUE(resampler.Load(block.data(), n));
+    std::vector<float> out = ring;
+    resampler.ResampleOut(out.data(), kRingLength, end, start);
+    for (int32_t i = 1; i <= length - 2; ++i) {
+      const float expected = blend(block.data(), n - 1, i * (static_cast<double>(n) / length));
+      ASSERT_EQ(std::memcmp(&out[(start + i) % kRingLength], &expected, sizeof(float)), 0)
+          << length << " " << i;
+    }
   }
 }
 
