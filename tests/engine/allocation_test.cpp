@@ -1,11 +1,5 @@
-// No call a host makes on the audio thread may allocate, free, lock or wait. This
-// executable counts, on the thread that is marked as the audio thread only:
-//   - every allocation and free through operator new / delete (replaced here), and in a
-//     build without sanitizers every malloc, calloc, realloc and free as well;
-//   - in a build without sanitizers every pthread_mutex_lock / trylock and every
-//     sched_yield / nanosleep (the spin-waits and sleeps a waiting loop makes).
-// Sanitizers intercept the allocator and the locks themselves; there only the operator
-// new / delete counts apply.
+// No call a host makes on the audio thread may allocate, free, lock or wait: this
+// executable counts them on the thread marked as the audio thread (support/AudioThreadCounter.h).
 //
 // The audio thread runs blocks with host automation arriving on that same thread between
 // them (setParameter, getParameter and the text queries), sweeping the extremes: vibrato
@@ -14,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -23,147 +16,14 @@
 #include <vector>
 
 #include "EngineFixture.h"
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VM_COUNT_LIBC 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define VM_COUNT_LIBC 0
-#endif
-#endif
-#ifndef VM_COUNT_LIBC
-#define VM_COUNT_LIBC 1
-#endif
-
-#if VM_COUNT_LIBC
-#include <dlfcn.h>
-#include <pthread.h>
-#include <sched.h>
-#include <time.h>
-#endif
-
-namespace {
-thread_local bool onAudioThread = false;
-std::atomic<long> allocations{0}, frees{0}, locks{0}, waits{0};
-
-void CountAllocation() {
-  if (onAudioThread) allocations.fetch_add(1, std::memory_order_relaxed);
-}
-void CountFree(void* p) {
-  if (p && onAudioThread) frees.fetch_add(1, std::memory_order_relaxed);
-}
-
-// Marks the calling thread as the audio thread for its lifetime.
-struct tAudioThreadScope {
-  tAudioThreadScope() { onAudioThread = true; }
-  ~tAudioThreadScope() { onAudioThread = false; }
-};
-}  // namespace
-
-#if VM_COUNT_LIBC
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void __libc_free(void*);
-
-void* malloc(size_t size) {
-  CountAllocation();
-  return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size) {
-  CountAllocation();
-  return __libc_calloc(count, size);
-}
-void* realloc(void* p, size_t size) {
-  CountAllocation();
-  return __libc_realloc(p, size);
-}
-void free(void* p) {
-  CountFree(p);
-  __libc_free(p);
-}
-}
-
-namespace {
-template <class F>
-F Next(const char* name) {
-  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-using tLock = int (*)(pthread_mutex_t*);
-using tYield = int (*)();
-using tSleep = int (*)(const timespec*, timespec*);
-using tClockSleep = int (*)(clockid_t, int, const timespec*, timespec*);
-// Looked up before main, so no lookup happens while counting.
-const tLock realLock = Next<tLock>("pthread_mutex_lock");
-const tLock realTryLock = Next<tLock>("pthread_mutex_trylock");
-const tYield realYield = Next<tYield>("sched_yield");
-const tSleep realSleep = Next<tSleep>("nanosleep");
-const tClockSleep realClockSleep = Next<tClockSleep>("clock_nanosleep");
-void CountLock() {
-  if (onAudioThread) locks.fetch_add(1, std::memory_order_relaxed);
-}
-void CountWait() {
-  if (onAudioThread) waits.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-
-extern "C" {
-int pthread_mutex_lock(pthread_mutex_t* m) {
-  CountLock();
-  return realLock(m);
-}
-int pthread_mutex_trylock(pthread_mutex_t* m) {
-  CountLock();
-  return realTryLock(m);
-}
-int sched_yield() {
-  CountWait();
-  return realYield();
-}
-int nanosleep(const timespec* duration, timespec* rest) {
-  CountWait();
-  return realSleep(duration, rest);
-}
-int clock_nanosleep(clockid_t clock, int flags, const timespec* duration, timespec* rest) {
-  CountWait();
-  return realClockSleep(clock, flags, duration, rest);
-}
-}
-#endif
-
-namespace {
-// Out of line, so that the compiler never sees free() given a pointer from operator new.
-[[gnu::noinline]] void* Allocate(std::size_t size) {
-  CountAllocation();
-  return std::malloc(size ? size : 1);
-}
-[[gnu::noinline]] void Release(void* p) noexcept {
-  CountFree(p);
-  std::free(p);
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (void* p = Allocate(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { operator delete(p); }
-void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
-void operator delete[](void* p, std::size_t) noexcept { operator delete(p); }
+#include "support/AudioThreadCounter.h"
 
 namespace vm {
 namespace {
 
-struct tCounts {
-  long allocations, frees, locks, waits;
-};
-
-tCounts TakeCounts() {
-  return {allocations.exchange(0), frees.exchange(0), locks.exchange(0), waits.exchange(0)};
-}
+using test::tAudioThreadScope;
+using tCounts = test::tAudioThreadCounts;
+tCounts TakeCounts() { return test::TakeAudioThreadCounts(); }
 
 // What a host does on its audio thread around one block: set a value, read values and
 // texts back, process.

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 #include <lv2/core/lv2.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -16,125 +15,9 @@
 #include <vector>
 
 #include "engine/Parameters.h"
+#include "support/AudioThreadCounter.h"
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define VM_COUNT_LIBC 0
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define VM_COUNT_LIBC 0
-#endif
-#endif
-#ifndef VM_COUNT_LIBC
-#define VM_COUNT_LIBC 1
-#endif
-
-#if VM_COUNT_LIBC
-#include <pthread.h>
-#include <sched.h>
-#include <time.h>
-#endif
-
-namespace {
-thread_local bool onAudioThread = false;
-std::atomic<long> allocations{0}, frees{0}, locks{0}, waits{0};
-
-void CountAllocation() {
-  if (onAudioThread) allocations.fetch_add(1, std::memory_order_relaxed);
-}
-void CountFree(void* p) {
-  if (p && onAudioThread) frees.fetch_add(1, std::memory_order_relaxed);
-}
-struct tAudioThreadScope {
-  tAudioThreadScope() { onAudioThread = true; }
-  ~tAudioThreadScope() { onAudioThread = false; }
-};
-}  // namespace
-
-#if VM_COUNT_LIBC
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void __libc_free(void*);
-
-void* malloc(size_t size) {
-  CountAllocation();
-  return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size) {
-  CountAllocation();
-  return __libc_calloc(count, size);
-}
-void* realloc(void* p, size_t size) {
-  CountAllocation();
-  return __libc_realloc(p, size);
-}
-void free(void* p) {
-  CountFree(p);
-  __libc_free(p);
-}
-}
-
-namespace {
-template <class F>
-F Next(const char* name) {
-  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-using tLock = int (*)(pthread_mutex_t*);
-using tYield = int (*)();
-using tSleep = int (*)(const timespec*, timespec*);
-const tLock realLock = Next<tLock>("pthread_mutex_lock");
-const tLock realTryLock = Next<tLock>("pthread_mutex_trylock");
-const tYield realYield = Next<tYield>("sched_yield");
-const tSleep realSleep = Next<tSleep>("nanosleep");
-void CountLock() {
-  if (onAudioThread) locks.fetch_add(1, std::memory_order_relaxed);
-}
-void CountWait() {
-  if (onAudioThread) waits.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-
-extern "C" {
-int pthread_mutex_lock(pthread_mutex_t* m) {
-  CountLock();
-  return realLock(m);
-}
-int pthread_mutex_trylock(pthread_mutex_t* m) {
-  CountLock();
-  return realTryLock(m);
-}
-int sched_yield() {
-  CountWait();
-  return realYield();
-}
-int nanosleep(const timespec* duration, timespec* rest) {
-  CountWait();
-  return realSleep(duration, rest);
-}
-}
-#endif
-
-namespace {
-[[gnu::noinline]] void* Allocate(std::size_t size) {
-  CountAllocation();
-  return std::malloc(size ? size : 1);
-}
-[[gnu::noinline]] void Release(void* p) noexcept {
-  CountFree(p);
-  std::free(p);
-}
-}  // namespace
-
-void* operator new(std::size_t size) {
-  if (void* p = Allocate(size)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { Release(p); }
-void operator delete[](void* p) noexcept { Release(p); }
-void operator delete(void* p, std::size_t) noexcept { Release(p); }
-void operator delete[](void* p, std::size_t) noexcept { Release(p); }
+using vm::test::tAudioThreadScope;
 
 namespace {
 
@@ -179,14 +62,15 @@ TEST(Lv2AudioThread, RunNeverAllocatesLocksOrWaits) {
     {
       // The counting reaches into the module: making an instance allocates.
       tAudioThreadScope audio;
-      const long before = allocations.load();
+      vm::test::TakeAudioThreadCounts();
       handle = d->instantiate(d, rateHz, VM_LV2_BUNDLE, nullptr);
       ASSERT_NE(handle, nullptr);
-      EXPECT_GT(allocations.load(), before) << "the module's allocations are not counted";
+      EXPECT_GT(vm::test::TakeAudioThreadCounts().allocations, 0)
+          << "the module's allocations are not counted";
     }
     for (uint32_t i = 0; i < vm::kParameterCount; ++i) d->connect_port(handle, kFirstControl + i, &controls[i]);
     d->activate(handle);
-    allocations = frees = locks = waits = 0;
+    vm::test::TakeAudioThreadCounts();
     {
       tAudioThreadScope audio;
       for (size_t step = 0; step < steps.size(); ++step) {
@@ -200,10 +84,11 @@ TEST(Lv2AudioThread, RunNeverAllocatesLocksOrWaits) {
         for (int block = 0; block < 8; ++block) d->run(handle, kBlock);
       }
     }
-    EXPECT_EQ(allocations.load(), 0) << rateHz << " Hz";
-    EXPECT_EQ(frees.load(), 0) << rateHz << " Hz";
-    EXPECT_EQ(locks.load(), 0) << rateHz << " Hz";
-    EXPECT_EQ(waits.load(), 0) << rateHz << " Hz";
+    const vm::test::tAudioThreadCounts counts = vm::test::TakeAudioThreadCounts();
+    EXPECT_EQ(counts.allocations, 0) << rateHz << " Hz";
+    EXPECT_EQ(counts.frees, 0) << rateHz << " Hz";
+    EXPECT_EQ(counts.locks, 0) << rateHz << " Hz";
+    EXPECT_EQ(counts.waits, 0) << rateHz << " Hz";
     d->deactivate(handle);
     d->cleanup(handle);
   }
