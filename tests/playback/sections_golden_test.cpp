@@ -77,29 +77,22 @@ struct tRender {
 
 using tEngineRun = std::function<tRender(const std::vector<float>&, int)>;
 
-tRender OctaveDown(const std::vector<float>& x, int rate) {
-  tOctaver octaver(rate, true, false);
+// One octaver direction alone: halving (down) or doubling (up).
+template <bool kHalving>
+tRender Octave(const std::vector<float>& x, int rate) {
+  tOctaver octaver(rate, kHalving, !kHalving);
   tBitHash h;
   double energy = 0;
   for (float v : x) {
     octaver.Process(v);
-    h.Add(octaver.HalfOut);
-    energy += double(octaver.HalfOut) * octaver.HalfOut;
+    const float out = kHalving ? octaver.HalfOut : octaver.DoubleOut;
+    h.Add(out);
+    energy += double(out) * out;
   }
   return {h.Value(), energy};
 }
-
-tRender OctaveUp(const std::vector<float>& x, int rate) {
-  tOctaver octaver(rate, false, true);
-  tBitHash h;
-  double energy = 0;
-  for (float v : x) {
-    octaver.Process(v);
-    h.Add(octaver.DoubleOut);
-    energy += double(octaver.DoubleOut) * octaver.DoubleOut;
-  }
-  return {h.Value(), energy};
-}
+const tEngineRun OctaveDown = Octave<true>;
+const tEngineRun OctaveUp = Octave<false>;
 
 tRender FormantHeads(const std::vector<float>& x, int rate) {
   auto shifter = std::make_unique<tFormantShifter>(rate);
