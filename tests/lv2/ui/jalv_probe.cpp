@@ -3,7 +3,7 @@
 //   shot WINDOW FILE.png       the window's pixels as a PNG; fails when they are not painted
 //   press|move WINDOW KNOB DX  the pointer DX pixels right of a knob's centre (press: and button 1 down)
 //   release                    button 1 up
-//   peak FILE.wav              the largest magnitude in the file's first channel
+//   peak FILE.wav              the median of the first channel's peaks over 100 ms windows
 // Knob places come from the editor form's own layout (a form without a window), never
 // from numbers of this file. Exit status 0 on success, 1 on failure, with a line on stderr.
 #include <algorithm>
@@ -125,8 +125,19 @@ int Peak(const std::string& path) {
   const sf_count_t read = sf_readf_float(file, frames.data(), info.frames);
   sf_close(file);
   if (read <= 0) return Fail(path + " holds no sound");
-  float peak = 0;
-  for (sf_count_t i = 0; i < read; ++i) peak = std::max(peak, std::fabs(frames[static_cast<size_t>(i * info.channels)]));
+  // The median of the peaks of 100 ms windows: each window holds two clicks, and neither a
+  // period lost to a late cycle nor a stretch of garbage from an overrun moves the median.
+  const sf_count_t window = std::max<sf_count_t>(1, info.samplerate / 10);
+  std::vector<float> windowPeaks;
+  for (sf_count_t start = 0; start + window <= read; start += window) {
+    float windowPeak = 0;
+    for (sf_count_t i = start; i < start + window; ++i)
+      windowPeak = std::max(windowPeak, std::fabs(frames[static_cast<size_t>(i * info.channels)]));
+    windowPeaks.push_back(windowPeak);
+  }
+  if (windowPeaks.empty()) return Fail(path + " is shorter than one window");
+  std::nth_element(windowPeaks.begin(), windowPeaks.begin() + windowPeaks.size() / 2, windowPeaks.end());
+  const float peak = windowPeaks[windowPeaks.size() / 2];
   std::printf("%.9g\n", static_cast<double>(peak));
   return 0;
 }
