@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -89,6 +90,23 @@ void Configure(tVoicemultiply& effect, const tChunkCase& c) {
   if (c.split != 0) effect.setParameter(kUnisonFmnts, 0.8f);  // shifted unison section
 }
 
+// Renders case `c` in host blocks of each size from the same random state and expects the
+// reference's bits and the same random draws, in the same number.
+void ExpectBlocksMatch(const tChunkCase& c, const std::vector<float>& input,
+                       std::initializer_list<int> blockSizes, const test::tStereo& expected,
+                       uint32_t stateAfterReference) {
+  for (const int block : blockSizes) {
+    SCOPED_TRACE(testing::Message() << "block " << block);
+    tVoicemultiply chunked(nullptr);
+    Configure(chunked, c);
+    tRandom::SetState(kSeed);
+    const test::tStereo got = Render(chunked, input, block);
+    EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
+    EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+    EXPECT_EQ(tRandom::State(), stateAfterReference);
+  }
+}
+
 TEST_P(ChunkedProcessing, OutputsEqualThePerSampleStepBitForBit) {
   const tChunkCase c = GetParam();
   const SavedRandomState restore;
@@ -108,17 +126,7 @@ TEST_P(ChunkedProcessing, OutputsEqualThePerSampleStepBitForBit) {
     ASSERT_NE(stateAfterReference, kSeed);
   }
 
-  for (const int block : {7, 512, 4096}) {
-    SCOPED_TRACE(testing::Message() << "block " << block);
-    tVoicemultiply chunked(nullptr);
-    Configure(chunked, c);
-    tRandom::SetState(kSeed);
-    const test::tStereo got = Render(chunked, input, block);
-    EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
-    EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
-    // The same draws, in the same number.
-    EXPECT_EQ(tRandom::State(), stateAfterReference);
-  }
+  ExpectBlocksMatch(c, input, {7, 512, 4096}, expected, stateAfterReference);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -186,16 +194,7 @@ TEST_P(LaneVariants, RenderTheBitsOfTheSampleStep) {
     }
     const ChosenLanes variant(GetParam());
     if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
-    for (const int block : {7, 19, 512}) {
-      SCOPED_TRACE(testing::Message() << "block " << block);
-      tVoicemultiply chunked(nullptr);
-      Configure(chunked, c);
-      tRandom::SetState(kSeed);
-      const test::tStereo got = Render(chunked, input, block);
-      EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
-      EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
-      EXPECT_EQ(tRandom::State(), stateAfterReference);
-    }
+    ExpectBlocksMatch(c, input, {7, 19, 512}, expected, stateAfterReference);
   }
 }
 
