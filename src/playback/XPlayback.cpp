@@ -405,26 +405,31 @@ void tOctaver::FilterBlocks(tOctaver* first, tOctaver* second, int32_t n) {
   }
 }
 
+// The cycle logic sample by sample. The half-speed output's low-pass runs in the same loop:
+// its serial recursion then overlaps the cycle logic of the samples around it instead of
+// running alone after it (the same operations, so the same floats).
 void tOctaver::FinishBlock(int32_t n, float* halfOut, float* doubleOut) {
   if (!scratch) return;
   tBlockScratch& b = *scratch;
   Keeper.Detect(b.bandLimited, b.states, n);
   Silence.ProcessBlock(b.input, n, b.silence);
-  for (int32_t i = 0; i < n; ++i) {
+  auto advance = [&](int32_t i) {
     State = b.states[i];
     Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
     Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
     AdvanceHeard(b.input[i], b.doubleFiltered[i], b.halfPlayed[i]);
     doubleOut[i] = DoubleOut;
-  }
+  };
   if (HalfOn) {
-    tFilter* const filters[1] = {HalfFilter.get()};
-    const float* const source[1] = {b.halfPlayed};
-    float* const dest[1] = {halfOut};
-    const int32_t lag[1] = {0};
-    RunFilterChains<1>(filters, source, dest, lag, n);
+    tBiquadRun lowPass(*HalfFilter);
+    for (int32_t i = 0; i < n; ++i) {
+      advance(i);
+      halfOut[i] = lowPass.Step(b.halfPlayed[i]);
+    }
+    lowPass.Store(*HalfFilter);
     if (n > 0) HalfOut = halfOut[n - 1];
   } else {
+    for (int32_t i = 0; i < n; ++i) advance(i);
     std::fill(halfOut, halfOut + n, HalfOut);
   }
 }
