@@ -7,6 +7,20 @@
 namespace vm {
 
 namespace {
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// Decided once when the library loads, so the audio thread only reads a constant.
+const bool kFusedAvailable = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("fma") != 0 && __builtin_cpu_supports("avx") != 0;
+}();
+#else
+const bool kFusedAvailable = false;
+#endif
+}  // namespace
+
+bool FusedFiltersAvailable() { return kFusedAvailable; }
+
+namespace {
 constexpr double kPi = 3.14159265358979323846;
 }  // namespace
 

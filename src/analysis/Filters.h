@@ -133,11 +133,22 @@ class tBiquadRun {
     f.y1 = y1;
     f.y2 = y2;
   }
-  float Step(float x) {
+  // Fused: the two feedback terms by fused multiply-adds (only where the caller is
+  // compiled for them). A product of two floats is exact in double, so s - a1 * y1
+  // rounds once either way: the same double, while the recursion's chain through y1 loses
+  // a multiplication's latency.
+  template <bool Fused = false>
+  [[gnu::always_inline]] inline float Step(float x) {
     constexpr double kGuard = 1e-20;
     x = SaneSample(x);
-    const float y = static_cast<float>(double(b0) * x + double(b1) * x1 + double(b0) * x2 -
-                                       double(a1) * y1 - double(a2) * y2 - kGuard);
+    double sum = double(b0) * x + double(b1) * x1 + double(b0) * x2;
+    if constexpr (Fused) {
+      sum = __builtin_fma(-double(a1), double(y1), sum);
+      sum = __builtin_fma(-double(a2), double(y2), sum);
+    } else {
+      sum = sum - double(a1) * y1 - double(a2) * y2;
+    }
+    const float y = static_cast<float>(sum - kGuard);
     x2 = x1;
     x1 = x;
     if (!std::isfinite(y)) [[unlikely]] {
@@ -154,41 +165,79 @@ class tBiquadRun {
   float x1 = 0, x2 = 0, y1 = 0, y2 = 0;
 };
 
+// Whether the processor runs fused multiply-adds (the fused filter step); decided once when
+// the library loads.
+bool FusedFiltersAvailable();
+
+namespace detail {
+template <size_t K, bool Fused>
+[[gnu::always_inline]] inline void RunFilterChainsBody(tFilter* const* filters,
+                                                       const float* const* source,
+                                                       float* const* dest, const int32_t* lag,
+                                                       int32_t n) {
+  tBiquadRun runs[K];
+  int32_t maxLag = 0;
+  for (size_t k = 0; k < K; ++k) {
+    runs[k] = tBiquadRun(*filters[k]);
+    maxLag = lag[k] > maxLag ? lag[k] : maxLag;
+  }
+  // Iteration i runs sample i - lag[k] of filter k; at the ends only the filters whose
+  // sample lies inside the block. Plain loops over k, unrolled, rather than lambdas: the
+  // whole body must inline into the caller compiled for fused multiply-adds.
+  int32_t i = 0;
+  for (; i < maxLag; ++i) {
+#pragma GCC unroll 8
+    for (size_t k = 0; k < K; ++k)
+      if (i - lag[k] >= 0 && i - lag[k] < n)
+        dest[k][i - lag[k]] = runs[k].template Step<Fused>(source[k][i - lag[k]]);
+  }
+  for (; i < n; ++i) {  // iterations maxLag .. n - 1 run every filter
+#pragma GCC unroll 8
+    for (size_t k = 0; k < K; ++k)
+      dest[k][i - lag[k]] = runs[k].template Step<Fused>(source[k][i - lag[k]]);
+  }
+  for (; i < n + maxLag; ++i) {
+#pragma GCC unroll 8
+    for (size_t k = 0; k < K; ++k)
+      if (i - lag[k] >= 0 && i - lag[k] < n)
+        dest[k][i - lag[k]] = runs[k].template Step<Fused>(source[k][i - lag[k]]);
+  }
+  for (size_t k = 0; k < K; ++k) runs[k].Store(*filters[k]);
+}
+}  // namespace detail
+
 // K filters over a block of n samples side by side: filter k reads source[k][i] and writes
 // dest[k][i]. A filter may read what another writes (a chain): it then runs lag[k] samples
 // behind the one it reads, lag[k] > lag of its source, so that within one iteration no
 // filter waits for another and their serial recursions overlap. Each filter runs its own
 // samples in order with tFilter::Process's operations: the outputs are the same floats as
 // filtering sample by sample. Every filter must be one tBiquadRun handles.
+// RunFilterChainsWith<K, true> needs FusedFiltersAvailable().
+template <size_t K>
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+__attribute__((target("fma")))
+#endif
+void RunFilterChainsFused(tFilter* const* filters, const float* const* source,
+                          float* const* dest, const int32_t* lag, int32_t n) {
+  detail::RunFilterChainsBody<K, true>(filters, source, dest, lag, n);
+}
+
+template <size_t K, bool Fused>
+void RunFilterChainsWith(tFilter* const* filters, const float* const* source,
+                         float* const* dest, const int32_t* lag, int32_t n) {
+  if constexpr (Fused)
+    RunFilterChainsFused<K>(filters, source, dest, lag, n);
+  else
+    detail::RunFilterChainsBody<K, false>(filters, source, dest, lag, n);
+}
+
 template <size_t K>
 void RunFilterChains(tFilter* const* filters, const float* const* source, float* const* dest,
                      const int32_t* lag, int32_t n) {
-  tBiquadRun runs[K];
-  int32_t maxLag = 0;
-  [&]<size_t... k>(std::index_sequence<k...>) {
-    ((runs[k] = tBiquadRun(*filters[k]), maxLag = lag[k] > maxLag ? lag[k] : maxLag), ...);
-  }(std::make_index_sequence<K>{});
-  // Iteration i runs sample i - lag[k] of filter k; at the ends only the filters whose
-  // sample lies inside the block.
-  auto edgeIteration = [&](int32_t i) {
-    [&]<size_t... k>(std::index_sequence<k...>) {
-      ((i - lag[k] >= 0 && i - lag[k] < n
-            ? void(dest[k][i - lag[k]] = runs[k].Step(source[k][i - lag[k]]))
-            : void()),
-       ...);
-    }(std::make_index_sequence<K>{});
-  };
-  int32_t i = 0;
-  for (; i < maxLag; ++i) edgeIteration(i);
-  for (; i < n; ++i) {  // iterations maxLag .. n - 1 run every filter
-    [&]<size_t... k>(std::index_sequence<k...>) {
-      ((dest[k][i - lag[k]] = runs[k].Step(source[k][i - lag[k]])), ...);
-    }(std::make_index_sequence<K>{});
-  }
-  for (; i < n + maxLag; ++i) edgeIteration(i);
-  [&]<size_t... k>(std::index_sequence<k...>) {
-    (runs[k].Store(*filters[k]), ...);
-  }(std::make_index_sequence<K>{});
+  if (FusedFiltersAvailable())
+    RunFilterChainsFused<K>(filters, source, dest, lag, n);
+  else
+    detail::RunFilterChainsBody<K, false>(filters, source, dest, lag, n);
 }
 
 // Running median over the last `length` samples (1 to 127). The window is kept sorted;

@@ -47,16 +47,24 @@ void tFormantShiftedPlaybackHead::EnsureWork(int32_t count) {
   Shifted.assign(static_cast<size_t>(count), 0.0f);
 }
 
+void tFormantShiftedPlaybackHead::Capture() {
+  captured.ratio = Ratio.load(std::memory_order_relaxed);
+  captured.lowFactor = LowFactor.load(std::memory_order_relaxed);
+  captured.highHz = HighHz.load(std::memory_order_relaxed);
+  captured.fadeIn = FadeIn.load(std::memory_order_relaxed);
+  captured.fadeOut = FadeOut.load(std::memory_order_relaxed);
+}
+
 void tFormantShiftedPlaybackHead::ReshapeBins(int32_t l) {
-  const float ratio = Ratio.load(std::memory_order_relaxed);
+  const float ratio = captured.ratio;
   if (!(ratio > 0.0f) || !std::isfinite(ratio)) return;
   const int32_t n = Owner.SpectrumSize, h = Owner.SpectrumHalf;
   const float fs = static_cast<float>(Owner.SampleRate);
   const float f0 = fs / static_cast<float>(l);
-  const float lo = f0 * LowFactor.load(std::memory_order_relaxed);
-  const float hi = HighHz.load(std::memory_order_relaxed);
-  const float a = lo + (hi - lo) * FadeIn.load(std::memory_order_relaxed);
-  const float b = lo + (hi - lo) * FadeOut.load(std::memory_order_relaxed);
+  const float lo = f0 * captured.lowFactor;
+  const float hi = captured.highHz;
+  const float a = lo + (hi - lo) * captured.fadeIn;
+  const float b = lo + (hi - lo) * captured.fadeOut;
   const float binHz = fs / static_cast<float>(n), cyclesPerBlock = static_cast<float>(l) / n;
   const std::vector<float>& unshifted = Owner.Spectrum;  // left alone while heads reshape
   for (int32_t i = 1; i <= h - 1; ++i) {
@@ -78,6 +86,11 @@ void tFormantShiftedPlaybackHead::ReshapeBins(int32_t l) {
 }
 
 void tFormantShiftedPlaybackHead::ShiftCycle(int32_t s, int32_t e) {
+  Capture();
+  ShiftCaptured(s, e);
+}
+
+void tFormantShiftedPlaybackHead::ShiftCaptured(int32_t s, int32_t e) {
   const int32_t n = Owner.SpectrumSize, h = Owner.SpectrumHalf;
   if (n + 2 > static_cast<int32_t>(Shifted.size()) || Buffer == nullptr) return;
   std::copy(Owner.Spectrum.begin(), Owner.Spectrum.begin() + n + 2, Shifted.begin());
@@ -142,6 +155,8 @@ void tFormantShifter::Reset() {
   Candidate = 0;
   PrevState = -0.1f;
   ForcedPos = -1;
+  forwardPending = false;
+  headsPending = 0;
 }
 
 void tFormantShifter::SetHalfHead(float r, float l, float h, float i, float o) {
@@ -178,20 +193,67 @@ bool tFormantShifter::DecideBoundary(int32_t p) {
   return found;
 }
 
+// The newest cycle's work: done at once, or left in steps when the block form may defer it.
 void tFormantShifter::AnalyseCycle() {
+  FinishPendingWork();  // the spectrum and the resampler serve one cycle at a time
   if (!CyclePoints.Ready) return;
-  const int32_t s = CyclePoints.CycleStart(), e = CyclePoints.CycleEnd();
-  if (!Resampler.ResampleIn(HalfRing.data(), RingLength, e, s)) return;
-  const int32_t n = Resampler.Size;
-  if (n + 2 > SpectrumCapacity) return;
-  SpectrumSize = n;
-  SpectrumHalf = n / 2;
-  Resampler.CopyOut(Spectrum.data());
-  RealFFT(Spectrum.data(), n / 2, +1, Twiddles);
-  UnpackSpectrum(Spectrum.data(), n);
-  if (HalfOn) HalfHead.ShiftCycle(s, e);
-  if (UnisonOn) UnisonHead.ShiftCycle(s, e);
-  if (DoubleOn) DoubleHead.ShiftCycle(s, e);
+  pendingStart = CyclePoints.CycleStart();
+  pendingEnd = CyclePoints.CycleEnd();
+  forwardPending = true;
+  headsPending = static_cast<uint8_t>((HalfOn ? 1 : 0) | (UnisonOn ? 2 : 0) | (DoubleOn ? 4 : 0));
+  tFormantShiftedPlaybackHead* const heads[] = {&HalfHead, &UnisonHead, &DoubleHead};
+  for (int32_t k = 0; k < 3; ++k)
+    if (headsPending & (1 << k)) heads[k]->Capture();
+  RunPendingStep();
+  if (!deferring || !CanDefer(pendingStart, pendingEnd)) FinishPendingWork();
+}
+
+// A head's reads before its next cycle, [ReadPos, CycleEnd), meet the ring span
+// [start, start + length).
+bool tFormantShifter::HeadReadsCycle(const tFormantShiftedPlaybackHead& head, int32_t start,
+                                     int32_t length) const {
+  if (!head.Active) return true;  // it takes the new cycle at once
+  const int32_t remaining = (head.CycleEnd - head.ReadPos) & Mask;
+  return ((head.ReadPos - start) & Mask) < length || ((start - head.ReadPos) & Mask) < remaining;
+}
+
+// The rewrite of [start, end) may wait while no head will read it before its next cycle and
+// the input written meanwhile cannot wrap around the ring into it.
+bool tFormantShifter::CanDefer(int32_t start, int32_t end) const {
+  const int32_t length = tCycleResampler::CycleLength(RingLength, end, start);
+  if (length > RingLength / 4) return false;
+  const tFormantShiftedPlaybackHead* const heads[] = {&HalfHead, &UnisonHead, &DoubleHead};
+  for (int32_t k = 0; k < 3; ++k)
+    if ((headsPending & (1 << k)) && HeadReadsCycle(*heads[k], start, length)) return false;
+  return true;
+}
+
+bool tFormantShifter::RunPendingStep() {
+  const int32_t s = pendingStart, e = pendingEnd;
+  if (forwardPending) {
+    forwardPending = false;
+    if (!Resampler.ResampleIn(HalfRing.data(), RingLength, e, s) ||
+        Resampler.Size + 2 > SpectrumCapacity) {
+      headsPending = 0;  // no spectrum: the cycle keeps its samples
+      return true;
+    }
+    const int32_t n = Resampler.Size;
+    SpectrumSize = n;
+    SpectrumHalf = n / 2;
+    Resampler.CopyOut(Spectrum.data());
+    RealFFT(Spectrum.data(), n / 2, +1, Twiddles);
+    UnpackSpectrum(Spectrum.data(), n);
+    return true;
+  }
+  tFormantShiftedPlaybackHead* const heads[] = {&HalfHead, &UnisonHead, &DoubleHead};
+  for (int32_t k = 0; k < 3; ++k) {
+    if (headsPending & (1 << k)) {
+      headsPending = static_cast<uint8_t>(headsPending & ~(1 << k));
+      heads[k]->ShiftCaptured(s, e);
+      return true;
+    }
+  }
+  return false;
 }
 
 void tFormantShifter::Step(tFormantShiftedPlaybackHead& head, const std::vector<float>& ring,
@@ -199,7 +261,10 @@ void tFormantShifter::Step(tFormantShiftedPlaybackHead& head, const std::vector<
   out = ring[static_cast<size_t>(head.ReadPos)];
   head.ReadPos = (head.ReadPos + 1) & Mask;
   ++head.XfadePos;
-  if (head.ReadPos == head.CycleEnd && head.Active) head.NextCycle(CyclePoints);
+  if (head.ReadPos == head.CycleEnd && head.Active) {
+    FinishPendingWork();  // the next cycle may be the one still to rewrite
+    head.NextCycle(CyclePoints);
+  }
 }
 
 // Non-finite input is stored as silence so the rings and spectra recover at once.
@@ -209,6 +274,7 @@ float tFormantShifter::RingInput(float x) {
 
 void tFormantShifter::Process(float x) {
   if (RingLength == 0) return;
+  if (!deferring) FinishPendingWork();
   x = RingInput(x);
   State = Keeper.Process(x);
   const float sane = SaneSample(x);
@@ -226,7 +292,10 @@ void tFormantShifter::Advance(float x, float analyserInput, float analysed) {
     AnalyseCycle();
   }
   for (auto* head : {&HalfHead, &UnisonHead, &DoubleHead})
-    if (!head->Active && CyclePoints.Ready) head->NextCycle(CyclePoints);
+    if (!head->Active && CyclePoints.Ready) {
+      FinishPendingWork();
+      head->NextCycle(CyclePoints);
+    }
   PrevState = State;
   WritePos = (p + 1) & Mask;
   if (HalfOn) Step(HalfHead, HalfRing, HalfOut);
@@ -256,8 +325,10 @@ void tFormantShifter::ProcessBlock(const float* in, int32_t n, float* half, floa
   if (RingLength == 0) return;
   const bool blocks = FiltersRunInBlocks();
   tBlockScratch& b = *scratch;
+  deferring = true;
   for (int32_t start = 0; start < n; start += kBlock) {
     const int32_t length = std::min(kBlock, n - start);
+    RunPendingStep();  // a cycle's work spread over the blocks after it
     if (blocks) {
       for (int32_t i = 0; i < length; ++i) {
         b.input[i] = RingInput(in[start + i]);
@@ -278,6 +349,7 @@ void tFormantShifter::ProcessBlock(const float* in, int32_t n, float* half, floa
       dbl[start + i] = DoubleOut;
     }
   }
+  deferring = false;
 }
 
 }  // namespace vm

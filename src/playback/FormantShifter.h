@@ -28,7 +28,13 @@ class tFormantShiftedPlaybackHead : public tPlaybackHead {
   void SetFormant(float Ratio, float LowFactor, float HighHz, float FadeIn, float FadeOut);
   // Sizes the work array (floats); off the audio thread.
   void EnsureWork(int32_t Count);
+  // Rewrites [CycleStart, CycleEnd) of the ring from the owner's spectrum with the
+  // current settings.
   void ShiftCycle(int32_t CycleStart, int32_t CycleEnd);
+  // The same in two steps: Capture takes the settings when the cycle completes,
+  // ShiftCaptured rewrites the cycle with them later (before the head plays it).
+  void Capture();
+  void ShiftCaptured(int32_t CycleStart, int32_t CycleEnd);
 
   tFormantShifter& Owner;
   std::atomic<float> Ratio{1.0f};      // > 1 moves formants up
@@ -40,7 +46,11 @@ class tFormantShiftedPlaybackHead : public tPlaybackHead {
                                        // then inverse-transformed
 
  private:
+  struct tShape {
+    float ratio = 1.0f, lowFactor = 0.0f, highHz = 0.0f, fadeIn = 0.0f, fadeOut = 0.0f;
+  };
   void ReshapeBins(int32_t CycleLength);
+  tShape captured;  // the settings of the cycle being rewritten
 };
 
 class tFormantShifter {
@@ -106,8 +116,24 @@ class tFormantShifter {
   void AnalyseCycle();
   bool DecideBoundary(int32_t p);
   void Step(tFormantShiftedPlaybackHead& head, const std::vector<float>& ring, float& out);
+  // A cycle's work in steps: the forward transform, then each head's rewrite. In the
+  // block form the steps after the first run one per block, and all that remain before a
+  // head moves into the cycle, another cycle completes, or the sample form runs; the rings
+  // hold the same samples whenever a head reads them.
+  bool HasPendingWork() const { return forwardPending || headsPending != 0; }
+  bool RunPendingStep();  // false when nothing was pending
+  void FinishPendingWork() {
+    while (RunPendingStep()) {
+    }
+  }
+  bool HeadReadsCycle(const tFormantShiftedPlaybackHead& head, int32_t start, int32_t length) const;
+  bool CanDefer(int32_t start, int32_t end) const;
 
   std::unique_ptr<tBlockScratch> scratch = std::make_unique<tBlockScratch>();
+  bool deferring = false;       // inside ProcessBlock: cycle work may wait
+  bool forwardPending = false;  // the newest cycle still to transform
+  uint8_t headsPending = 0;     // heads still to rewrite it: bit 0 half, 1 unison, 2 double
+  int32_t pendingStart = 0, pendingEnd = 0;  // the cycle, ring positions
 };
 
 }  // namespace vm

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <type_traits>
 
 #include "analysis/Numeric.h"
@@ -129,9 +130,32 @@ void tRMSSilenceDetector::Process(float x) {
   }
 }
 
-// The same operations as Process, sample by sample, with the running state in locals.
+namespace {
+// The largest mean square that Process calls silent: the RMS it computes, sqrt(sum) + guard
+// rounded to float, grows monotonically with the sum, so RMS < threshold exactly when
+// sum <= this value (found once by bisection over the positive floats' bit patterns).
+const float kMaxSilentSum = [] {
+  auto silent = [](float sum) {
+    return std::sqrt(sum) + kDenormalGuard < tRMSSilenceDetector::kThreshold;
+  };
+  uint32_t low = 0, high = 0x7f800000u;  // silent(+0) holds, silent(+inf) does not
+  while (high - low > 1) {
+    const uint32_t middle = low + (high - low) / 2;
+    float value;
+    std::memcpy(&value, &middle, sizeof value);
+    (silent(value) ? low : high) = middle;
+  }
+  float largest;
+  std::memcpy(&largest, &low, sizeof largest);
+  return largest;
+}();
+}  // namespace
+
+// The same verdicts and fields as Process, sample by sample, with the running state in
+// locals; the RMS itself is taken only after the last sample.
 void tRMSSilenceDetector::ProcessBlock(const float* x, int32_t n, uint8_t* verdicts) {
-  float sum = Sum, rms = RMS;
+  float sum = Sum;
+  float lastSum = 0.0f;  // the newest sample's sum, before any rebuild
   uint32_t writePos = WritePos;
   bool wasLoud = WasLoud, silent = Silent, becameSilent = BecameSilent;
   const float perLength = PerLength;
@@ -141,9 +165,9 @@ void tRMSSilenceDetector::ProcessBlock(const float* x, int32_t n, uint8_t* verdi
     const float v = s * s * perLength + kDenormalGuard;
     sum = sum + v - Window[writePos];
     Window[writePos] = v;
-    rms = sum > 0.0f ? std::sqrt(sum) + kDenormalGuard : 0.0f;
+    lastSum = sum;  // the RMS of this sample is sqrt(sum) + guard, or 0 when sum <= 0
     becameSilent = false;
-    silent = rms < kThreshold;
+    silent = !(sum > kMaxSilentSum);
     if (!silent) {
       wasLoud = true;
     } else if (wasLoud) {
@@ -158,8 +182,8 @@ void tRMSSilenceDetector::ProcessBlock(const float* x, int32_t n, uint8_t* verdi
       sum = static_cast<float>(exact);
     }
   }
+  if (n > 0) RMS = lastSum > 0.0f ? std::sqrt(lastSum) + kDenormalGuard : 0.0f;
   Sum = sum;
-  RMS = rms;
   WritePos = static_cast<uint16_t>(writePos);
   WasLoud = wasLoud;
   Silent = silent;
@@ -405,26 +429,31 @@ void tOctaver::FilterBlocks(tOctaver* first, tOctaver* second, int32_t n) {
   }
 }
 
+// The cycle logic sample by sample. The half-speed output's low-pass runs in the same loop:
+// its serial recursion then overlaps the cycle logic of the samples around it instead of
+// running alone after it (the same operations, so the same floats).
 void tOctaver::FinishBlock(int32_t n, float* halfOut, float* doubleOut) {
   if (!scratch) return;
   tBlockScratch& b = *scratch;
   Keeper.Detect(b.bandLimited, b.states, n);
   Silence.ProcessBlock(b.input, n, b.silence);
-  for (int32_t i = 0; i < n; ++i) {
+  auto advance = [&](int32_t i) {
     State = b.states[i];
     Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
     Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
     AdvanceHeard(b.input[i], b.doubleFiltered[i], b.halfPlayed[i]);
     doubleOut[i] = DoubleOut;
-  }
+  };
   if (HalfOn) {
-    tFilter* const filters[1] = {HalfFilter.get()};
-    const float* const source[1] = {b.halfPlayed};
-    float* const dest[1] = {halfOut};
-    const int32_t lag[1] = {0};
-    RunFilterChains<1>(filters, source, dest, lag, n);
+    tBiquadRun lowPass(*HalfFilter);
+    for (int32_t i = 0; i < n; ++i) {
+      advance(i);
+      halfOut[i] = lowPass.Step(b.halfPlayed[i]);
+    }
+    lowPass.Store(*HalfFilter);
     if (n > 0) HalfOut = halfOut[n - 1];
   } else {
+    for (int32_t i = 0; i < n; ++i) advance(i);
     std::fill(halfOut, halfOut + n, HalfOut);
   }
 }

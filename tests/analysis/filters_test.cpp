@@ -235,7 +235,8 @@ TEST(FastMedianTest, NonFiniteInputsLeaveTheSortOrderIntact) {
 // Filters run side by side over blocks, chained with lags, give the floats of the same
 // filters run sample by sample in series; the memories carry over from block to block.
 // The input holds values beyond the sample limit and a NaN, and one filter has so narrow a
-// band (Q 1e-4 at the edge of stability) that large inputs drive it into its reset.
+// band (Q 1e-4 at the edge of stability) that large inputs drive it into its reset. Both
+// forms of the step: plain, and with fused multiply-adds where the processor runs them.
 TEST(FilterChainsTest, ChainsWithLagsMatchSampleBySampleInSeries) {
   std::mt19937 random(5);
   std::uniform_real_distribution<float> uniform(-1.0f, 1.0f);
@@ -257,6 +258,9 @@ TEST(FilterChainsTest, ChainsWithLagsMatchSampleBySampleInSeries) {
     expectedChain[i] = reference[2].Process(reference[1].Process(reference[0].Process(input[i])));
     expectedSide[i] = reference[3].Process(input[i]);
   }
+  std::vector<bool> forms = {false};
+  if (FusedFiltersAvailable()) forms.push_back(true);
+  for (const bool fused : forms)
   for (const int32_t block : {1, 2, 3, 64, 1000}) {
     tFilter filters[4];
     design(filters);
@@ -269,11 +273,16 @@ TEST(FilterChainsTest, ChainsWithLagsMatchSampleBySampleInSeries) {
       float* const dest[] = {first.data(), second.data(), chain.data() + start,
                              side.data() + start};
       const int32_t lag[] = {0, 1, 2, 0};
-      RunFilterChains<4>(links, source, dest, lag, n);
+      if (fused)
+        RunFilterChainsWith<4, true>(links, source, dest, lag, n);
+      else
+        RunFilterChainsWith<4, false>(links, source, dest, lag, n);
     }
     for (size_t i = 0; i < input.size(); ++i) {
-      ASSERT_EQ(std::memcmp(&chain[i], &expectedChain[i], sizeof(float)), 0) << block << " " << i;
-      ASSERT_EQ(std::memcmp(&side[i], &expectedSide[i], sizeof(float)), 0) << block << " " << i;
+      ASSERT_EQ(std::memcmp(&chain[i], &expectedChain[i], sizeof(float)), 0)
+          << fused << " " << block << " " << i;
+      ASSERT_EQ(std::memcmp(&side[i], &expectedSide[i], sizeof(float)), 0)
+          << fused << " " << block << " " << i;
     }
   }
 }

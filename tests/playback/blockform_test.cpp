@@ -135,5 +135,42 @@ TEST(BlockFormTest, ShifterBlocksMatchSampleBySampleToTheBit) {
   }
 }
 
+// Settings and switches changed before every 64-sample block, at the same samples in both
+// forms: the block form, which may rewrite a completed cycle a block or more later, must
+// still use the settings and switches of the moment the cycle completed.
+TEST(BlockFormTest, ShifterBlocksFollowSettingsChangedBetweenBlocks) {
+  const size_t length = 2 * kRate;
+  constexpr size_t kBlock = 64;
+  auto change = [](tFormantShifter& s, size_t block) {
+    const float step = static_cast<float>(block % 7);
+    s.SetHalfHead(1.2f + 0.1f * step, 0.8f, 8000.0f - 300.0f * step, 0.05f, 0.8f);
+    s.SetUnisonHead(1.3f - 0.05f * step, 0.8f + 0.1f * step, 8000.0f, 0.05f, 0.8f);
+    s.SetDoubleHead(0.6f + 0.05f * step, 1.5f, 8000.0f, 0.02f * step, 0.8f);
+    s.HalfOn = block % 29 != 3;
+    s.UnisonOn = block % 13 != 5;
+    s.DoubleOn = block % 17 < 12;
+  };
+  for (const auto& input : {Awkward(length), Vowel(length)}) {
+    tFormantShifter reference(kRate), shifter(kRate);
+    std::vector<float> half(length), unison(length), dbl(length);
+    for (size_t i = 0; i < length; ++i) {
+      if (i % kBlock == 0) change(reference, i / kBlock);
+      reference.Process(input[i]);
+      half[i] = reference.HalfOut;
+      unison[i] = reference.UnisonOut;
+      dbl[i] = reference.DoubleOut;
+    }
+    std::vector<float> h(length), u(length), d(length);
+    for (size_t i = 0; i < length; i += kBlock) {
+      change(shifter, i / kBlock);
+      const int32_t n = static_cast<int32_t>(std::min(kBlock, length - i));
+      shifter.ProcessBlock(input.data() + i, n, h.data() + i, u.data() + i, d.data() + i);
+    }
+    EXPECT_TRUE(SameBits(h, half));
+    EXPECT_TRUE(SameBits(u, unison));
+    EXPECT_TRUE(SameBits(d, dbl));
+  }
+}
+
 }  // namespace
 }  // namespace vm

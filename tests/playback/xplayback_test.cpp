@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -167,6 +168,40 @@ TEST(RMSSilenceTest, PoisonLeavesTheWindow) {
     for (int i = 0; i < 256; ++i) d.Process(0.0f);
     EXPECT_TRUE(d.Silent) << poison;
     EXPECT_TRUE(std::isfinite(d.RMS));
+  }
+}
+
+// The block form gives each sample the verdict of Process and ends with the same fields.
+// Levels within a few millionths of the threshold, in short windows, put the mean square
+// on both sides of the boundary to the last bit many times over.
+TEST(RMSSilenceTest, BlockVerdictsMatchSampleBySampleAtTheThreshold) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> spread(-4e-6f, 4e-6f);
+  std::vector<float> input(100000);
+  for (size_t i = 0; i < input.size(); ++i)
+    input[i] = tRMSSilenceDetector::kThreshold * (1.0f + spread(random)) * (i % 3 ? 1.0f : -1.0f);
+  for (size_t i = 40000; i < 40100; ++i) input[i] = 0.0f;  // a real fall into silence
+  for (const int32_t window : {2, 4, 64}) {
+    tRMSSilenceDetector single(window), block(window);
+    std::vector<uint8_t> expected(input.size()), verdicts(input.size());
+    int silentCount = 0;
+    for (size_t i = 0; i < input.size(); ++i) {
+      single.Process(input[i]);
+      expected[i] = static_cast<uint8_t>((single.Silent ? tRMSSilenceDetector::kSilentBit : 0) |
+                                         (single.BecameSilent ? tRMSSilenceDetector::kBecameSilentBit : 0));
+      silentCount += single.Silent;
+    }
+    ASSERT_GT(silentCount, 1000) << window;  // both verdicts occur often
+    ASSERT_LT(silentCount, static_cast<int>(input.size()) - 1000) << window;
+    for (size_t i = 0, n = 1; i < input.size(); i += n, n = n % 97 + 1) {
+      n = std::min(n, input.size() - i);
+      block.ProcessBlock(input.data() + i, static_cast<int32_t>(n), verdicts.data() + i);
+    }
+    EXPECT_EQ(verdicts, expected) << window;
+    EXPECT_EQ(block.RMS, single.RMS) << window;
+    EXPECT_EQ(block.Sum, single.Sum) << window;
+    EXPECT_EQ(block.Silent, single.Silent) << window;
+    EXPECT_EQ(block.WasLoud, single.WasLoud) << window;
   }
 }
 
