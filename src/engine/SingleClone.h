@@ -159,6 +159,10 @@ class tSingleClone {
   // Fills the entries of `offsets` a walk from (pos, step, len) can read in `steps` steps.
   void PrepareWalk(const tVibratoTable& offsets, int32_t pos, int32_t step, int32_t len,
                    int32_t steps) const;
+  // Sets walkFree and rampFree from the walk and ramp as they stand and prepares the
+  // table entries the walk reads in the next walkFree samples; false when the walk (or,
+  // with kDynOn, the ramp) turns within `length` samples.
+  bool FindTurnFreeStretch(const tVoiceArray& voices, int32_t length, bool dynOn);
   void SetRampLength(int32_t samples) {
     dynLen = samples;
     dynLenInverse = samples > 0 ? 1.0f / static_cast<float>(samples) : 0.0f;
@@ -172,6 +176,11 @@ class tSingleClone {
   tSection source = tSection::Unison;
   int32_t vibStep = 1;            // +1 or -1
   int32_t vibPos = 0;             // position of the walk in the table
+  // Samples the vector path may still run without looking at the walk or the ramp: before
+  // the walk's next turn with its table entries filled, and before the ramp's next turn.
+  // Whatever else moves the walk or the ramp, or rebuilds a table, sets them to 0.
+  int32_t walkFree = 0;
+  int32_t rampFree = 0;
   float timing = 0.56f;           // delay control: 0 gives 1 ms, each unit adds 9 ms
   int32_t delay = 0;              // fixed read-back distance, samples
   float speed = 0.65f;            // factor on vibrato rate and ramp length
@@ -207,6 +216,7 @@ class tSingleClone {
 inline float tSingleClone::ReadRing(int32_t self, const tSectionRings& rings,
                                     int32_t writePos, const tVoiceArray& voices) {
   const bool borrowing = vibRandom;
+  walkFree = 0;
   int32_t step = vibStep;
   int32_t pos = vibPos + step;
   if (pos <= 0) {
@@ -246,6 +256,7 @@ inline float tSingleClone::ReadRing(int32_t self, const tSectionRings& rings,
 }
 
 inline float tSingleClone::LevelStep(float dynDepth, const tVoiceArray& voices) {
+  rampFree = 0;
   int32_t step = dynStep;
   int32_t pos = dynPos + step;
   const bool randomRamps = dynRandom;

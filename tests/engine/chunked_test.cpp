@@ -54,6 +54,24 @@ std::vector<float> TestSignal(size_t length, double rateHz) {
   return x;
 }
 
+// The effect fed blocks whose sizes cycle through `sizes`: a host that changes its block
+// size, so that chunks of whole groups of eight, chunks with a remainder and one-sample
+// blocks (the sample step) follow one another on the same walks.
+test::tStereo RenderInBlocksOf(tVoicemultiply& effect, const std::vector<float>& input,
+                               const std::vector<int>& sizes) {
+  test::tStereo out{std::vector<float>(input.size()), std::vector<float>(input.size())};
+  std::vector<float> in(input);
+  size_t next = 0;
+  for (size_t start = 0; start < input.size(); next = (next + 1) % sizes.size()) {
+    const int n = static_cast<int>(std::min<size_t>(sizes[next], input.size() - start));
+    float* inputs[] = {in.data() + start};
+    float* outputs[] = {out.left.data() + start, out.right.data() + start};
+    effect.processReplacing(inputs, outputs, n);
+    start += static_cast<size_t>(n);
+  }
+  return out;
+}
+
 // Index of the first sample whose bits differ, or -1.
 long FirstDifference(const std::vector<float>& a, const std::vector<float>& b) {
   for (size_t i = 0; i < a.size(); ++i)
@@ -161,7 +179,7 @@ class LaneVariants : public testing::TestWithParam<tVoiceLanes> {};
 // Each variant the processor runs renders the bits of the sample step, one lane, one
 // sample per block: plain and random walks and ramps, level still, all sections, a high
 // rate (long tables, doubled rings), and blocks shorter than a group of eight samples or
-// ending inside one.
+// ending inside one, whole groups, and sizes that change from block to block.
 TEST_P(LaneVariants, RenderTheBitsOfTheSampleStep) {
   const SavedRandomState restore;
   const tChunkCase cases[] = {
@@ -186,12 +204,14 @@ TEST_P(LaneVariants, RenderTheBitsOfTheSampleStep) {
     }
     const ChosenLanes variant(GetParam());
     if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
-    for (const int block : {7, 19, 512}) {
-      SCOPED_TRACE(testing::Message() << "block " << block);
+    const std::vector<int> blockSizes[] = {
+        {7}, {16}, {19}, {512}, {16, 1, 16, 64, 3, 16, 1, 1, 24, 512, 8, 2}};
+    for (const std::vector<int>& sizes : blockSizes) {
+      SCOPED_TRACE(testing::Message() << "first block " << sizes[0] << " of " << sizes.size());
       tVoicemultiply chunked(nullptr);
       Configure(chunked, c);
       tRandom::SetState(kSeed);
-      const test::tStereo got = Render(chunked, input, block);
+      const test::tStereo got = RenderInBlocksOf(chunked, input, sizes);
       EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
       EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
       EXPECT_EQ(tRandom::State(), stateAfterReference);
