@@ -165,9 +165,9 @@ void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
   Configure(setup.dynChanged);
 }
 
-// The walk's entries are filled a segment or so ahead: far enough that short chunks rarely
-// come back here, near enough that a walk restarted by a change soon after has filled
-// little it never reads.
+// The walk's entries are filled for the chunk, or a segment ahead for shorter chunks: far
+// enough that short chunks rarely come back here, near enough that a walk restarted by a
+// change soon after has filled little it never reads.
 bool tSingleClone::FindTurnFreeStretch(const tVoiceArray& voices, int32_t length, bool dynOn) {
   const tVibratoTable& offsets = (vibRandom ? voices[vibSource] : *this).table;
   const int32_t walkTurnFree =
@@ -177,7 +177,7 @@ bool tSingleClone::FindTurnFreeStretch(const tVoiceArray& voices, int32_t length
     rampFree = SamplesBeforeTurn(dynPos, dynStep, dynLen);
     if (rampFree < length) return false;
   }
-  const int32_t ahead = std::min(walkTurnFree, length + tVibratoTable::kSegment);
+  const int32_t ahead = std::min(walkTurnFree, std::max(length, tVibratoTable::kSegment));
   const int32_t firstEntry = vibPos + vibStep, lastEntry = vibPos + vibStep * ahead;
   offsets.Prepare(std::min(firstEntry, lastEntry), std::max(firstEntry, lastEntry));
   walkFree = ahead;
@@ -413,6 +413,50 @@ struct tVoiceLaneKernels {
   }
 };
 
+// A fading pair's samples eight at a time (AddFadingPair).
+#define VM_FADING_PAIR_BODY(Pick)                                                            \
+  VM_LINEAR_RUN_CONSTANTS                                                                    \
+  (void)reverse, (void)guard;                                                                \
+  const __m256 gainA1 = _mm256_set1_ps(pair.gainA[0]), gainA2 = _mm256_set1_ps(pair.gainA[1]);\
+  const __m256 gainB1 = _mm256_set1_ps(pair.gainB[0]), gainB2 = _mm256_set1_ps(pair.gainB[1]);\
+  int32_t n = 0;                                                                             \
+  for (; n + kLanes <= length; n += kLanes) {                                                \
+    __m256 s[2];                                                                             \
+    for (int32_t v = 0; v < 2; ++v) {                                                        \
+      const tRingView run{pair.ring[v], pair.mask};                                          \
+      const __m256 off = _mm256_loadu_ps(pair.offsets[v] + n);                               \
+      const __m256i ip = _mm256_cvtps_epi32(_mm256_sub_ps(off, half));                       \
+      const __m256 frac = _mm256_sub_ps(off, _mm256_cvtepi32_ps(ip));                        \
+      const int32_t base = pair.readBase[v] - n;                                             \
+      __m256 a, b;                                                                           \
+      VM_RING_PAIRS(Pick)                                                                    \
+      s[v] = _mm256_add_ps(a, _mm256_mul_ps(frac, _mm256_sub_ps(b, a)));                     \
+    }                                                                                        \
+    const __m256 a = _mm256_add_ps(_mm256_mul_ps(s[0], gainA1), _mm256_mul_ps(s[1], gainA2));\
+    const __m256 b = _mm256_add_ps(_mm256_mul_ps(s[0], gainB1), _mm256_mul_ps(s[1], gainB2));\
+    _mm256_storeu_ps(sumA + n, _mm256_add_ps(_mm256_loadu_ps(sumA + n), a));                 \
+    _mm256_storeu_ps(sumB + n, _mm256_add_ps(_mm256_loadu_ps(sumB + n), b));                 \
+  }                                                                                          \
+  return n;
+
+namespace {
+// One ring as the pair reads it.
+struct tRingView {
+  const float* ring;
+  int32_t mask;
+};
+__attribute__((target("avx2"))) int32_t AddFadingPairAvx2(const tFadingPair& pair,
+                                                          int32_t length, float* sumA,
+                                                          float* sumB) {
+  VM_FADING_PAIR_BODY(PickAvx2)
+}
+__attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) int32_t
+AddFadingPairAvx512(const tFadingPair& pair, int32_t length, float* sumA, float* sumB) {
+  VM_FADING_PAIR_BODY(PickAvx512)
+}
+}  // namespace
+
+#undef VM_FADING_PAIR_BODY
 #undef VM_ADD_TURN_FREE_BODY
 #undef VM_LINEAR_RUN_BODY
 #undef VM_LINEAR_RUN_CONSTANTS
@@ -426,6 +470,7 @@ using tAddTurnFreeFunction = int32_t (*)(tVoiceArray&, int32_t, int32_t, const t
 struct tLinearRunSet {
   tLinearRunFunction byCase[2][2][2];  // [level moves][walk goes up][adds to the sums]
   tAddTurnFreeFunction addTurnFree[2][2];  // [level moves][chunk a whole number of groups]
+  int32_t (*addFadingPair)(const tFadingPair&, int32_t, float*, float*);
 };
 #define VM_RUN_SET(K)                                                                \
   {{{K<false, false, false>, K<false, false, true>}, {K<false, true, false>, K<false, true, true>}}, \
@@ -433,13 +478,15 @@ struct tLinearRunSet {
 constexpr tLinearRunSet kAvx2Runs{
     VM_RUN_SET(LinearRunAvx2),
     {{tVoiceLaneKernels::AddTurnFreeAvx2<false, false>, tVoiceLaneKernels::AddTurnFreeAvx2<false, true>},
-     {tVoiceLaneKernels::AddTurnFreeAvx2<true, false>, tVoiceLaneKernels::AddTurnFreeAvx2<true, true>}}};
+     {tVoiceLaneKernels::AddTurnFreeAvx2<true, false>, tVoiceLaneKernels::AddTurnFreeAvx2<true, true>}},
+    AddFadingPairAvx2};
 constexpr tLinearRunSet kAvx512Runs{
     VM_RUN_SET(LinearRunAvx512),
     {{tVoiceLaneKernels::AddTurnFreeAvx512<false, false>,
       tVoiceLaneKernels::AddTurnFreeAvx512<false, true>},
      {tVoiceLaneKernels::AddTurnFreeAvx512<true, false>,
-      tVoiceLaneKernels::AddTurnFreeAvx512<true, true>}}};
+      tVoiceLaneKernels::AddTurnFreeAvx512<true, true>}},
+    AddFadingPairAvx512};
 #undef VM_RUN_SET
 
 const tLinearRunSet* RunsOf(tVoiceLanes lanes) {
@@ -665,6 +712,17 @@ int32_t tSingleClone::AddTurnFreeVoices(tVoiceArray& voices, int32_t first, int3
   (void)voices, (void)count, (void)rings, (void)firstPos, (void)length, (void)dynOn;
   (void)sumA, (void)sumB;
   return first;
+#endif
+}
+
+int32_t AddFadingPair(const tFadingPair& pair, int32_t length, float* sumA, float* sumB) {
+#if VM_VOICE_VECTORS
+  const tLinearRunSet* const linearRuns = RunsOf(lanesInUse.load(std::memory_order_relaxed));
+  if (linearRuns == nullptr) return 0;
+  return linearRuns->addFadingPair(pair, length, sumA, sumB);
+#else
+  (void)pair, (void)length, (void)sumA, (void)sumB;
+  return 0;
 #endif
 }
 

@@ -62,6 +62,22 @@ enum class tVoiceLanes : int32_t { One = 0, Avx2 = 1, Avx512 = 2 };
 bool SetVoiceLanes(tVoiceLanes lanes);
 tVoiceLanes VoiceLanes();
 
+// Two voices of a previous set fading out over a chunk: each reads its ring at the chunk's
+// ring positions plus its delay (readBase) plus its precomputed vibrato offsets, linearly
+// interpolated, with fixed gains.
+struct tFadingPair {
+  const float* ring[2];
+  const float* offsets[2];  // from the chunk's first sample on
+  int32_t readBase[2];      // ring position of the chunk's first sample plus the delay
+  float gainA[2], gainB[2];
+  int32_t mask;             // ring length - 1
+};
+// Adds s1 gainA[0] + s2 gainA[1] to sumA[i] (and the same with gainB to sumB) for the
+// samples i from 0 on in groups of eight, in the vector variant in use; returns the
+// samples done (a multiple of eight; 0 when no variant runs). The operations are those of
+// the sample-by-sample loop, so the sums have its bits.
+int32_t AddFadingPair(const tFadingPair& pair, int32_t length, float* sumA, float* sumB);
+
 // The vibrato rate in Hz before a voice's speed factor: 10^(logMin + (logMax - logMin) x
 // vibRate), the range's logarithms and the VibRate setting as the voices hold them.
 double VibratoRateBase(float logMin, float logMax, float vibRate);
