@@ -764,7 +764,9 @@ struct tFadingRead {
 
 // The previous voices over one chunk of their fade: each reads its ring at its own delay
 // plus the offsets its walk would have read, with fixed gains; nothing is drawn. Two
-// voices at a time, so the sums are read and written once per pair.
+// voices at a time, so the sums are read and written once per pair; the samples left
+// after the groups of eight (or all, without vector variants) in groups of four, then one
+// by one.
 void tEnsemble::RenderFadingVoices(const tSectionRings& rings, int32_t firstPos,
                                    int32_t length) {
   float* sumA = fadingSumA.get();
@@ -783,7 +785,14 @@ void tEnsemble::RenderFadingVoices(const tSectionRings& rings, int32_t firstPos,
     const float firstA = fadingVoices[k].gainA, firstB = fadingVoices[k].gainB;
     const float secondA = two ? fadingVoices[k + 1].gainA : 0.0f;
     const float secondB = two ? fadingVoices[k + 1].gainB : 0.0f;
-    int32_t i = 0;
+    // Eight samples at a time where the processor runs the voices' vector variants.
+    const tFadingPair pair{{first.ring, second.ring},
+                           {first.offsets, second.offsets},
+                           {first.readBase, second.readBase},
+                           {firstA, secondA},
+                           {firstB, secondB},
+                           rings.mask};
+    int32_t i = AddFadingPair(pair, length, sumA, sumB);
 #if VM_ENSEMBLE_SSE2
     const __m128 gainA1 = _mm_set1_ps(firstA), gainB1 = _mm_set1_ps(firstB);
     const __m128 gainA2 = _mm_set1_ps(secondA), gainB2 = _mm_set1_ps(secondB);

@@ -54,6 +54,7 @@ int32_t tSingleClone::TableEntriesFor(float rateHz) {
 void tSingleClone::SetSampleRate(float rateHz) {
   sampleRate = rateHz;
   table.Grow(TableEntriesFor(rateHz));
+  walkFree = rampFree = 0;
 }
 
 void tSingleClone::Configure(bool resetDynamics) {
@@ -69,6 +70,7 @@ void tSingleClone::Configure(bool resetDynamics) {
   // The table holds the slowest vibrato of the rate; the limit only guards odd speeds.
   const int32_t half = std::clamp(period / 2, 1, table.Capacity() - 1);
   table.Rebuild(depth, half);
+  walkFree = rampFree = 0;
   vibTurn = half - 1;
   vibLen = vibTurn;
 
@@ -163,6 +165,25 @@ void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
   Configure(setup.dynChanged);
 }
 
+// The walk's entries are filled for the chunk, or a segment ahead for shorter chunks: far
+// enough that short chunks rarely come back here, near enough that a walk restarted by a
+// change soon after has filled little it never reads.
+bool tSingleClone::FindTurnFreeStretch(const tVoiceArray& voices, int32_t length, bool dynOn) {
+  const tVibratoTable& offsets = (vibRandom ? voices[vibSource] : *this).table;
+  const int32_t walkTurnFree =
+      SamplesBeforeTurn(vibPos, vibStep, std::min(vibLen, offsets.Capacity()));
+  if (walkTurnFree < length) return false;
+  if (dynOn) {
+    rampFree = SamplesBeforeTurn(dynPos, dynStep, dynLen);
+    if (rampFree < length) return false;
+  }
+  const int32_t ahead = std::min(walkTurnFree, std::max(length, tVibratoTable::kSegment));
+  const int32_t firstEntry = vibPos + vibStep, lastEntry = vibPos + vibStep * ahead;
+  offsets.Prepare(std::min(firstEntry, lastEntry), std::max(firstEntry, lastEntry));
+  walkFree = ahead;
+  return true;
+}
+
 #if VM_VOICE_VECTORS
 namespace {
 
@@ -222,13 +243,16 @@ constexpr int32_t kLanes = 8;
 // The samples of a run, eight at a time: the same float operations as the sample step, in
 // the same order and without fused multiply-adds, so every contribution has the bits of
 // the step's.
-#define VM_LINEAR_RUN_BODY(Pick)                                                             \
+// The constants of the runs, set once for all the voices of a chunk.
+#define VM_LINEAR_RUN_CONSTANTS                                                              \
   const __m256i one = _mm256_set1_epi32(1);                                                  \
   const __m256i down = _mm256_setr_epi32(0, -1, -2, -3, -4, -5, -6, -7);                     \
   const __m256i fromWindow = _mm256_setr_epi32(9, 8, 7, 6, 5, 4, 3, 2);                      \
   const __m256i outsideWindow = _mm256_set1_epi32(~15);                                      \
   const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);                         \
-  const __m256 half = _mm256_set1_ps(0.5f), guard = _mm256_set1_ps(1e-23f);                  \
+  const __m256 half = _mm256_set1_ps(0.5f), guard = _mm256_set1_ps(1e-23f);
+
+#define VM_LINEAR_RUN_BODY(Pick)                                                             \
   const __m256 scale = _mm256_set1_ps(run.scale);                                            \
   const __m256 left = _mm256_set1_ps(run.left), right = _mm256_set1_ps(run.right);           \
   const __m256 inverse = _mm256_set1_ps(run.rampInverse), span = _mm256_set1_ps(run.span);   \
@@ -276,6 +300,7 @@ __attribute__((target("avx2"))) inline __m256 PickAvx2(__m256 low, __m256 high, 
 
 template <bool kDynOn, bool kUp, bool kAdding>
 __attribute__((target("avx2"))) void LinearRunAvx2(const tLinearRun& run) {
+  VM_LINEAR_RUN_CONSTANTS
   VM_LINEAR_RUN_BODY(PickAvx2)
 }
 
@@ -289,6 +314,7 @@ PickAvx512(__m256 low, __m256 high, __m256i at) {
 template <bool kDynOn, bool kUp, bool kAdding>
 __attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) void LinearRunAvx512(
     const tLinearRun& run) {
+  VM_LINEAR_RUN_CONSTANTS
   VM_LINEAR_RUN_BODY(PickAvx512)
 }
 
@@ -324,19 +350,18 @@ inline void AddRunTail(const tLinearRun& run) {
 #define VM_ADD_TURN_FREE_BODY(Pick)                                                          \
   constexpr bool kAdding = true;                                                             \
   const int32_t groups = length - length % kLanes;                                           \
+  VM_LINEAR_RUN_CONSTANTS                                                                    \
   int32_t k = first;                                                                         \
   for (; k < count; ++k) {                                                                   \
     tSingleClone& voice = voices[k];                                                         \
+    if ((voice.walkFree < length || (kDynOn && voice.rampFree < length)) &&                  \
+        !voice.FindTurnFreeStretch(voices, length, kDynOn))                                  \
+      break;                                                                                 \
     const bool borrowing = voice.vibRandom;                                                  \
     const tVibratoTable& table = (borrowing ? voices[voice.vibSource] : voice).table;        \
     const int32_t step = voice.vibStep, rampStep = voice.dynStep;                            \
-    if (SamplesBeforeTurn(voice.vibPos, step, std::min(voice.vibLen, table.Capacity())) <    \
-        length)                                                                              \
-      break;                                                                                 \
-    if (kDynOn && SamplesBeforeTurn(voice.dynPos, rampStep, voice.dynLen) < length) break;   \
     const int32_t firstEntry = voice.vibPos + step;                                          \
     const int32_t lastPos = voice.vibPos + step * length;                                    \
-    table.Prepare(std::min(firstEntry, lastPos), std::max(firstEntry, lastPos));             \
     const tLinearRun run{table.Entries(),                                                    \
                          firstEntry,                                                         \
                          borrowing ? voice.vibScale : 1.0f,                                  \
@@ -362,20 +387,24 @@ inline void AddRunTail(const tLinearRun& run) {
       constexpr bool kUp = false;                                                            \
       VM_LINEAR_RUN_BODY(Pick)                                                               \
     }                                                                                        \
-    AddRunTail<kDynOn>(run);                                                                 \
+    if (!kWholeGroups) AddRunTail<kDynOn>(run);                                              \
     voice.vibPos = lastPos;                                                                  \
-    if (kDynOn) voice.dynPos += rampStep * length;                                           \
+    voice.walkFree -= length;                                                                \
+    if (kDynOn) {                                                                            \
+      voice.dynPos += rampStep * length;                                                     \
+      voice.rampFree -= length;                                                              \
+    }                                                                                        \
   }                                                                                          \
   return k;
 
 struct tVoiceLaneKernels {
-  template <bool kDynOn>
+  template <bool kDynOn, bool kWholeGroups>
   __attribute__((target("avx2"))) static int32_t AddTurnFreeAvx2(
       tVoiceArray& voices, int32_t first, int32_t count, const tSectionRings& rings,
       int32_t firstPos, int32_t length, float* sumA, float* sumB) {
     VM_ADD_TURN_FREE_BODY(PickAvx2)
   }
-  template <bool kDynOn>
+  template <bool kDynOn, bool kWholeGroups>
   __attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) static int32_t
   AddTurnFreeAvx512(tVoiceArray& voices, int32_t first, int32_t count,
                     const tSectionRings& rings, int32_t firstPos, int32_t length, float* sumA,
@@ -384,8 +413,53 @@ struct tVoiceLaneKernels {
   }
 };
 
+// A fading pair's samples eight at a time (AddFadingPair).
+#define VM_FADING_PAIR_BODY(Pick)                                                            \
+  VM_LINEAR_RUN_CONSTANTS                                                                    \
+  (void)reverse, (void)guard;                                                                \
+  const __m256 gainA1 = _mm256_set1_ps(pair.gainA[0]), gainA2 = _mm256_set1_ps(pair.gainA[1]);\
+  const __m256 gainB1 = _mm256_set1_ps(pair.gainB[0]), gainB2 = _mm256_set1_ps(pair.gainB[1]);\
+  int32_t n = 0;                                                                             \
+  for (; n + kLanes <= length; n += kLanes) {                                                \
+    __m256 s[2];                                                                             \
+    for (int32_t v = 0; v < 2; ++v) {                                                        \
+      const tRingView run{pair.ring[v], pair.mask};                                          \
+      const __m256 off = _mm256_loadu_ps(pair.offsets[v] + n);                               \
+      const __m256i ip = _mm256_cvtps_epi32(_mm256_sub_ps(off, half));                       \
+      const __m256 frac = _mm256_sub_ps(off, _mm256_cvtepi32_ps(ip));                        \
+      const int32_t base = pair.readBase[v] - n;                                             \
+      __m256 a, b;                                                                           \
+      VM_RING_PAIRS(Pick)                                                                    \
+      s[v] = _mm256_add_ps(a, _mm256_mul_ps(frac, _mm256_sub_ps(b, a)));                     \
+    }                                                                                        \
+    const __m256 a = _mm256_add_ps(_mm256_mul_ps(s[0], gainA1), _mm256_mul_ps(s[1], gainA2));\
+    const __m256 b = _mm256_add_ps(_mm256_mul_ps(s[0], gainB1), _mm256_mul_ps(s[1], gainB2));\
+    _mm256_storeu_ps(sumA + n, _mm256_add_ps(_mm256_loadu_ps(sumA + n), a));                 \
+    _mm256_storeu_ps(sumB + n, _mm256_add_ps(_mm256_loadu_ps(sumB + n), b));                 \
+  }                                                                                          \
+  return n;
+
+namespace {
+// One ring as the pair reads it.
+struct tRingView {
+  const float* ring;
+  int32_t mask;
+};
+__attribute__((target("avx2"))) int32_t AddFadingPairAvx2(const tFadingPair& pair,
+                                                          int32_t length, float* sumA,
+                                                          float* sumB) {
+  VM_FADING_PAIR_BODY(PickAvx2)
+}
+__attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) int32_t
+AddFadingPairAvx512(const tFadingPair& pair, int32_t length, float* sumA, float* sumB) {
+  VM_FADING_PAIR_BODY(PickAvx512)
+}
+}  // namespace
+
+#undef VM_FADING_PAIR_BODY
 #undef VM_ADD_TURN_FREE_BODY
 #undef VM_LINEAR_RUN_BODY
+#undef VM_LINEAR_RUN_CONSTANTS
 #undef VM_RING_PAIRS
 
 namespace {
@@ -395,17 +469,24 @@ using tAddTurnFreeFunction = int32_t (*)(tVoiceArray&, int32_t, int32_t, const t
                                           int32_t, int32_t, float*, float*);
 struct tLinearRunSet {
   tLinearRunFunction byCase[2][2][2];  // [level moves][walk goes up][adds to the sums]
-  tAddTurnFreeFunction addTurnFree[2];  // [level moves]
+  tAddTurnFreeFunction addTurnFree[2][2];  // [level moves][chunk a whole number of groups]
+  int32_t (*addFadingPair)(const tFadingPair&, int32_t, float*, float*);
 };
 #define VM_RUN_SET(K)                                                                \
   {{{K<false, false, false>, K<false, false, true>}, {K<false, true, false>, K<false, true, true>}}, \
    {{K<true, false, false>, K<true, false, true>}, {K<true, true, false>, K<true, true, true>}}}
 constexpr tLinearRunSet kAvx2Runs{
     VM_RUN_SET(LinearRunAvx2),
-    {tVoiceLaneKernels::AddTurnFreeAvx2<false>, tVoiceLaneKernels::AddTurnFreeAvx2<true>}};
+    {{tVoiceLaneKernels::AddTurnFreeAvx2<false, false>, tVoiceLaneKernels::AddTurnFreeAvx2<false, true>},
+     {tVoiceLaneKernels::AddTurnFreeAvx2<true, false>, tVoiceLaneKernels::AddTurnFreeAvx2<true, true>}},
+    AddFadingPairAvx2};
 constexpr tLinearRunSet kAvx512Runs{
     VM_RUN_SET(LinearRunAvx512),
-    {tVoiceLaneKernels::AddTurnFreeAvx512<false>, tVoiceLaneKernels::AddTurnFreeAvx512<true>}};
+    {{tVoiceLaneKernels::AddTurnFreeAvx512<false, false>,
+      tVoiceLaneKernels::AddTurnFreeAvx512<false, true>},
+     {tVoiceLaneKernels::AddTurnFreeAvx512<true, false>,
+      tVoiceLaneKernels::AddTurnFreeAvx512<true, true>}},
+    AddFadingPairAvx512};
 #undef VM_RUN_SET
 
 const tLinearRunSet* RunsOf(tVoiceLanes lanes) {
@@ -571,6 +652,7 @@ int32_t tSingleClone::RunWalk(int32_t self, const tSectionRings& rings, int32_t 
   vibStep = walkStep;
   vibPos = walkPos;
   vibLen = walkLen;
+  walkFree = rampFree = 0;
   vibSource = walkSource;
   vibScale = walkScale;
   if (kDynOn) {
@@ -623,12 +705,24 @@ int32_t tSingleClone::AddTurnFreeVoices(tVoiceArray& voices, int32_t first, int3
 #if VM_VOICE_VECTORS
   const tLinearRunSet* const linearRuns = RunsOf(lanesInUse.load(std::memory_order_relaxed));
   if (linearRuns == nullptr) return first;
-  return linearRuns->addTurnFree[dynOn](voices, first, count, rings, firstPos, length, sumA,
-                                        sumB);
+  const bool wholeGroups = length % kLanes == 0;
+  return linearRuns->addTurnFree[dynOn][wholeGroups](voices, first, count, rings, firstPos,
+                                                     length, sumA, sumB);
 #else
   (void)voices, (void)count, (void)rings, (void)firstPos, (void)length, (void)dynOn;
   (void)sumA, (void)sumB;
   return first;
+#endif
+}
+
+int32_t AddFadingPair(const tFadingPair& pair, int32_t length, float* sumA, float* sumB) {
+#if VM_VOICE_VECTORS
+  const tLinearRunSet* const linearRuns = RunsOf(lanesInUse.load(std::memory_order_relaxed));
+  if (linearRuns == nullptr) return 0;
+  return linearRuns->addFadingPair(pair, length, sumA, sumB);
+#else
+  (void)pair, (void)length, (void)sumA, (void)sumB;
+  return 0;
 #endif
 }
 

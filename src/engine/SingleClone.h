@@ -62,6 +62,22 @@ enum class tVoiceLanes : int32_t { One = 0, Avx2 = 1, Avx512 = 2 };
 bool SetVoiceLanes(tVoiceLanes lanes);
 tVoiceLanes VoiceLanes();
 
+// Two voices of a previous set fading out over a chunk: each reads its ring at the chunk's
+// ring positions plus its delay (readBase) plus its precomputed vibrato offsets, linearly
+// interpolated, with fixed gains.
+struct tFadingPair {
+  const float* ring[2];
+  const float* offsets[2];  // from the chunk's first sample on
+  int32_t readBase[2];      // ring position of the chunk's first sample plus the delay
+  float gainA[2], gainB[2];
+  int32_t mask;             // ring length - 1
+};
+// Adds s1 gainA[0] + s2 gainA[1] to sumA[i] (and the same with gainB to sumB) for the
+// samples i from 0 on in groups of eight, in the vector variant in use; returns the
+// samples done (a multiple of eight; 0 when no variant runs). The operations are those of
+// the sample-by-sample loop, so the sums have its bits.
+int32_t AddFadingPair(const tFadingPair& pair, int32_t length, float* sumA, float* sumB);
+
 // The vibrato rate in Hz before a voice's speed factor: 10^(logMin + (logMax - logMin) x
 // vibRate), the range's logarithms and the VibRate setting as the voices hold them.
 double VibratoRateBase(float logMin, float logMax, float vibRate);
@@ -159,6 +175,10 @@ class tSingleClone {
   // Fills the entries of `offsets` a walk from (pos, step, len) can read in `steps` steps.
   void PrepareWalk(const tVibratoTable& offsets, int32_t pos, int32_t step, int32_t len,
                    int32_t steps) const;
+  // Sets walkFree and rampFree from the walk and ramp as they stand and prepares the
+  // table entries the walk reads in the next walkFree samples; false when the walk (or,
+  // with kDynOn, the ramp) turns within `length` samples.
+  bool FindTurnFreeStretch(const tVoiceArray& voices, int32_t length, bool dynOn);
   void SetRampLength(int32_t samples) {
     dynLen = samples;
     dynLenInverse = samples > 0 ? 1.0f / static_cast<float>(samples) : 0.0f;
@@ -172,6 +192,11 @@ class tSingleClone {
   tSection source = tSection::Unison;
   int32_t vibStep = 1;            // +1 or -1
   int32_t vibPos = 0;             // position of the walk in the table
+  // Samples the vector path may still run without looking at the walk or the ramp: before
+  // the walk's next turn with its table entries filled, and before the ramp's next turn.
+  // Whatever else moves the walk or the ramp, or rebuilds a table, sets them to 0.
+  int32_t walkFree = 0;
+  int32_t rampFree = 0;
   float timing = 0.56f;           // delay control: 0 gives 1 ms, each unit adds 9 ms
   int32_t delay = 0;              // fixed read-back distance, samples
   float speed = 0.65f;            // factor on vibrato rate and ramp length
@@ -207,6 +232,7 @@ class tSingleClone {
 inline float tSingleClone::ReadRing(int32_t self, const tSectionRings& rings,
                                     int32_t writePos, const tVoiceArray& voices) {
   const bool borrowing = vibRandom;
+  walkFree = 0;
   int32_t step = vibStep;
   int32_t pos = vibPos + step;
   if (pos <= 0) {
@@ -246,6 +272,7 @@ inline float tSingleClone::ReadRing(int32_t self, const tSectionRings& rings,
 }
 
 inline float tSingleClone::LevelStep(float dynDepth, const tVoiceArray& voices) {
+  rampFree = 0;
   int32_t step = dynStep;
   int32_t pos = dynPos + step;
   const bool randomRamps = dynRandom;

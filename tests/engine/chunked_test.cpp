@@ -55,6 +55,24 @@ std::vector<float> TestSignal(size_t length, double rateHz) {
   return x;
 }
 
+// The effect fed blocks whose sizes cycle through `sizes`: a host that changes its block
+// size, so that chunks of whole groups of eight, chunks with a remainder and one-sample
+// blocks (the sample step) follow one another on the same walks.
+test::tStereo RenderInBlocksOf(tVoicemultiply& effect, const std::vector<float>& input,
+                               const std::vector<int>& sizes) {
+  test::tStereo out{std::vector<float>(input.size()), std::vector<float>(input.size())};
+  std::vector<float> in(input);
+  size_t next = 0;
+  for (size_t start = 0; start < input.size(); next = (next + 1) % sizes.size()) {
+    const int n = static_cast<int>(std::min<size_t>(sizes[next], input.size() - start));
+    float* inputs[] = {in.data() + start};
+    float* outputs[] = {out.left.data() + start, out.right.data() + start};
+    effect.processReplacing(inputs, outputs, n);
+    start += static_cast<size_t>(n);
+  }
+  return out;
+}
+
 // Index of the first sample whose bits differ, or -1.
 long FirstDifference(const std::vector<float>& a, const std::vector<float>& b) {
   for (size_t i = 0; i < a.size(); ++i)
@@ -90,17 +108,17 @@ void Configure(tVoicemultiply& effect, const tChunkCase& c) {
   if (c.split != 0) effect.setParameter(kUnisonFmnts, 0.8f);  // shifted unison section
 }
 
-// Renders case `c` in host blocks of each size from the same random state and expects the
-// reference's bits and the same random draws, in the same number.
+// Renders case `c` in host blocks of each size sequence (cycled) from the same random
+// state and expects the reference's bits and the same random draws, in the same number.
 void ExpectBlocksMatch(const tChunkCase& c, const std::vector<float>& input,
-                       std::initializer_list<int> blockSizes, const test::tStereo& expected,
-                       uint32_t stateAfterReference) {
-  for (const int block : blockSizes) {
-    SCOPED_TRACE(testing::Message() << "block " << block);
+                       std::initializer_list<std::vector<int>> blockSizes,
+                       const test::tStereo& expected, uint32_t stateAfterReference) {
+  for (const std::vector<int>& sizes : blockSizes) {
+    SCOPED_TRACE(testing::Message() << "first block " << sizes[0] << " of " << sizes.size());
     tVoicemultiply chunked(nullptr);
     Configure(chunked, c);
     tRandom::SetState(kSeed);
-    const test::tStereo got = Render(chunked, input, block);
+    const test::tStereo got = RenderInBlocksOf(chunked, input, sizes);
     EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
     EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
     EXPECT_EQ(tRandom::State(), stateAfterReference);
@@ -126,7 +144,7 @@ TEST_P(ChunkedProcessing, OutputsEqualThePerSampleStepBitForBit) {
     ASSERT_NE(stateAfterReference, kSeed);
   }
 
-  ExpectBlocksMatch(c, input, {7, 512, 4096}, expected, stateAfterReference);
+  ExpectBlocksMatch(c, input, {{7}, {512}, {4096}}, expected, stateAfterReference);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -169,7 +187,7 @@ class LaneVariants : public testing::TestWithParam<tVoiceLanes> {};
 // Each variant the processor runs renders the bits of the sample step, one lane, one
 // sample per block: plain and random walks and ramps, level still, all sections, a high
 // rate (long tables, doubled rings), and blocks shorter than a group of eight samples or
-// ending inside one.
+// ending inside one, whole groups, and sizes that change from block to block.
 TEST_P(LaneVariants, RenderTheBitsOfTheSampleStep) {
   const SavedRandomState restore;
   const tChunkCase cases[] = {
@@ -194,7 +212,64 @@ TEST_P(LaneVariants, RenderTheBitsOfTheSampleStep) {
     }
     const ChosenLanes variant(GetParam());
     if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
-    ExpectBlocksMatch(c, input, {7, 19, 512}, expected, stateAfterReference);
+    ExpectBlocksMatch(c, input, {{7}, {16}, {19}, {512}, {16, 1, 16, 64, 3, 16, 1, 1, 24, 512, 8, 2}},
+                      expected, stateAfterReference);
+  }
+}
+
+// Renders in blocks of `block` samples, a voice setting changed before every 2048th sample
+// (a multiple of the block): each change crossfades the whole previous set of voices out,
+// at the same sample whatever the block size.
+test::tStereo RenderWithVoiceChanges(tVoicemultiply& effect, const std::vector<float>& input,
+                                     int block) {
+  constexpr size_t kChangeEvery = 2048;
+  test::tStereo out{std::vector<float>(input.size()), std::vector<float>(input.size())};
+  std::vector<float> in(input);
+  int change = 0;
+  for (size_t start = 0; start < input.size(); start += static_cast<size_t>(block)) {
+    if (start % kChangeEvery == 0) {
+      ++change;
+      effect.setParameter(change % 2 == 0 ? kTiming : kVibDepth,
+                          0.2f + 0.6f * static_cast<float>(change % 5) / 4.0f);
+    }
+    const int n = static_cast<int>(std::min<size_t>(block, input.size() - start));
+    float* inputs[] = {in.data() + start};
+    float* outputs[] = {out.left.data() + start, out.right.data() + start};
+    effect.processReplacing(inputs, outputs, n);
+  }
+  return out;
+}
+
+// The voices fading out after a change (odd and even counts: a pair of voices and a voice
+// alone) add up to the bits of the one-sample loop in each variant.
+TEST_P(LaneVariants, CrossfadesRenderTheBitsOfTheSampleStep) {
+  const SavedRandomState restore;
+  const tChunkCase cases[] = {
+      {"ThirtyTwoVoicesRandom", 32, true, true, 0.6f, 1.0f, 0, 44100.0f},
+      {"FifteenVoicesSections", 15, false, false, 0.4f, 0.5f, 5, 44100.0f},
+  };
+  for (const tChunkCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<float> input = TestSignal(22050, c.rateHz);
+    test::tStereo expected;
+    {
+      const ChosenLanes one(tVoiceLanes::One);
+      tVoicemultiply reference(nullptr);
+      Configure(reference, c);
+      tRandom::SetState(kSeed);
+      expected = RenderWithVoiceChanges(reference, input, 1);
+    }
+    const ChosenLanes variant(GetParam());
+    if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
+    for (const int block : {16, 512}) {
+      SCOPED_TRACE(testing::Message() << "block " << block);
+      tVoicemultiply chunked(nullptr);
+      Configure(chunked, c);
+      tRandom::SetState(kSeed);
+      const test::tStereo got = RenderWithVoiceChanges(chunked, input, block);
+      EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
+      EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+    }
   }
 }
 
