@@ -181,6 +181,9 @@ bool tSingleClone::FindTurnFreeStretch(const tVoiceArray& voices, int32_t length
   const int32_t firstEntry = vibPos + vibStep, lastEntry = vibPos + vibStep * ahead;
   offsets.Prepare(std::min(firstEntry, lastEntry), std::max(firstEntry, lastEntry));
   walkFree = ahead;
+  runEntries = offsets.Entries();
+  runScale = vibRandom ? vibScale : 1.0f;
+  runFloor = 1.0f - dynDip;
   return true;
 }
 
@@ -209,6 +212,12 @@ struct tLinearRun {
 };
 
 constexpr int32_t kLanes = 8;
+
+// One ring as the window-and-permute reads see it.
+struct tRingView {
+  const float* ring;
+  int32_t mask;
+};
 
 // The ring samples at r0 and r0 + 1 of eight lanes, r0 = base - lane + ip[lane]. Offsets
 // of neighbouring samples differ by far less than a sample (the vibrato's steepest slope
@@ -344,56 +353,123 @@ inline void AddRunTail(const tLinearRun& run) {
 
 }  // namespace
 
-// The turn-free voices of a chunk (AddTurnFreeVoices) in one call with the voices' fields
-// read where they lie: short chunks then pay little more per voice than the loads of its
-// walk and ramp.
+// The turn-free voices of a chunk (AddTurnFreeVoices) in one call, each from the record
+// its last FindTurnFreeStretch left: short chunks then pay little more per voice than the
+// loads of its walk and ramp. Walks up and down share one loop: a walk down loads the
+// eight entries below its position and reverses them, a walk up keeps them in order.
+// A chunk of two groups (16 samples) keeps its sums in registers from voice to voice:
+// each voice's sum then waits on one addition of the voice before it, not also on that
+// voice's store and reload, which otherwise chain all the voices of a short chunk.
+
+// One voice's values for its groups.
+#define VM_TURN_FREE_VOICE                                                                   \
+  const int32_t step = voice.vibStep, rampStep = voice.dynStep;                              \
+  const bool up = step > 0;                                                                  \
+  /* a group's eight entries start at its first sample's entry (walking up) or at its   */   \
+  /* last sample's (walking down); the next group's lie eight steps further on          */   \
+  const float* entries = voice.runEntries + voice.vibPos + step - (up ? 0 : kLanes - 1);     \
+  const ptrdiff_t entryAdvance = step * kLanes;                                              \
+  const __m256i order = entryOrder[up];                                                      \
+  const tRingView run{rings.Ring(voice.source), mask};                                       \
+  const int32_t readBase = firstPos + voice.delay;                                           \
+  const __m256 scale = _mm256_set1_ps(voice.runScale);                                       \
+  const __m256 left = _mm256_set1_ps(voice.gainLeft);                                        \
+  const __m256 right = _mm256_set1_ps(voice.gainRight);                                      \
+  __m256 inverse = scale, span = scale, floor = scale; /* set below when the level moves */  \
+  __m256i rampPos = inOrder, rampAdvance = inOrder;                                          \
+  if (kDynOn) {                                                                              \
+    inverse = _mm256_set1_ps(voice.dynLenInverse);                                           \
+    span = _mm256_set1_ps(voice.dynSpan);                                                    \
+    floor = _mm256_set1_ps(voice.runFloor);                                                  \
+    rampPos = _mm256_add_epi32(_mm256_set1_epi32(voice.dynPos + rampStep),                   \
+                               rampLanes[rampStep > 0]);                                     \
+    rampAdvance = _mm256_set1_epi32(rampStep * kLanes);                                      \
+  }
+
+// The voice's contributions to samples n..n+7 (entries at that group's), the sample step's
+// operations in its order.
+#define VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB)                            \
+  {                                                                                          \
+    const __m256 tableOffset = _mm256_permutevar8x32_ps(_mm256_loadu_ps(entries), order);    \
+    const __m256 off = _mm256_mul_ps(scale, tableOffset);                                    \
+    const __m256i ip = _mm256_cvtps_epi32(_mm256_sub_ps(off, half));                         \
+    const __m256 frac = _mm256_sub_ps(_mm256_add_ps(off, guard), _mm256_cvtepi32_ps(ip));    \
+    const int32_t base = readBase - (n);                                                     \
+    __m256 a, b;                                                                             \
+    VM_RING_PAIRS(Pick)                                                                      \
+    const __m256 s = _mm256_add_ps(a, _mm256_mul_ps(frac, _mm256_sub_ps(b, a)));             \
+    if (kDynOn) {                                                                            \
+      const __m256 ramp = _mm256_mul_ps(_mm256_cvtepi32_ps(rampPos), inverse);               \
+      const __m256 g = _mm256_add_ps(floor, _mm256_mul_ps(ramp, span));                      \
+      rampPos = _mm256_add_epi32(rampPos, rampAdvance);                                      \
+      const __m256 guarded = _mm256_add_ps(s, guard);                                        \
+      contributionA = _mm256_mul_ps(_mm256_mul_ps(guarded, left), g);                        \
+      contributionB = _mm256_mul_ps(_mm256_mul_ps(guarded, right), g);                       \
+    } else {                                                                                 \
+      contributionA = _mm256_add_ps(guard, _mm256_mul_ps(s, left));                          \
+      contributionB = _mm256_add_ps(guard, _mm256_mul_ps(s, right));                         \
+    }                                                                                        \
+    entries += entryAdvance;                                                                 \
+  }
+
 #define VM_ADD_TURN_FREE_BODY(Pick)                                                          \
-  constexpr bool kAdding = true;                                                             \
   const int32_t groups = length - length % kLanes;                                           \
   VM_LINEAR_RUN_CONSTANTS                                                                    \
+  const __m256i inOrder = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);                         \
+  const __m256i rampLanes[2] = {down, inOrder};   /* lane l at l x step */                   \
+  const __m256i entryOrder[2] = {reverse, inOrder};                                          \
+  const int32_t mask = rings.mask;                                                           \
+  const bool twoGroups = kWholeGroups && length == 2 * kLanes;                               \
+  __m256 sumA0 = _mm256_setzero_ps(), sumA1 = sumA0, sumB0 = sumA0, sumB1 = sumA0;           \
+  if (twoGroups) {                                                                           \
+    sumA0 = _mm256_loadu_ps(sumA);                                                           \
+    sumA1 = _mm256_loadu_ps(sumA + kLanes);                                                  \
+    sumB0 = _mm256_loadu_ps(sumB);                                                           \
+    sumB1 = _mm256_loadu_ps(sumB + kLanes);                                                  \
+  }                                                                                          \
   int32_t k = first;                                                                         \
   for (; k < count; ++k) {                                                                   \
     tSingleClone& voice = voices[k];                                                         \
     if ((voice.walkFree < length || (kDynOn && voice.rampFree < length)) &&                  \
         !voice.FindTurnFreeStretch(voices, length, kDynOn))                                  \
       break;                                                                                 \
-    const bool borrowing = voice.vibRandom;                                                  \
-    const tVibratoTable& table = (borrowing ? voices[voice.vibSource] : voice).table;        \
-    const int32_t step = voice.vibStep, rampStep = voice.dynStep;                            \
-    const int32_t firstEntry = voice.vibPos + step;                                          \
-    const int32_t lastPos = voice.vibPos + step * length;                                    \
-    const tLinearRun run{table.Entries(),                                                    \
-                         firstEntry,                                                         \
-                         borrowing ? voice.vibScale : 1.0f,                                  \
-                         rings.Ring(voice.source),                                           \
-                         rings.mask,                                                         \
-                         firstPos + voice.delay,                                             \
-                         voice.dynPos + rampStep,                                            \
-                         rampStep,                                                           \
-                         voice.dynLenInverse,                                                \
-                         voice.dynSpan,                                                      \
-                         1.0f - voice.dynDip,                                                \
-                         voice.gainLeft,                                                     \
-                         voice.gainRight,                                                    \
-                         sumA,                                                               \
-                         sumB,                                                               \
-                         groups,                                                             \
-                         length,                                                             \
-                         step};                                                              \
-    if (step > 0) {                                                                          \
-      constexpr bool kUp = true;                                                             \
-      VM_LINEAR_RUN_BODY(Pick)                                                               \
+    VM_TURN_FREE_VOICE                                                                       \
+    if (twoGroups) {                                                                         \
+      __m256 a0, b0, a1, b1;                                                                 \
+      VM_TURN_FREE_GROUP(Pick, 0, a0, b0)                                                    \
+      VM_TURN_FREE_GROUP(Pick, kLanes, a1, b1)                                               \
+      sumA0 = _mm256_add_ps(sumA0, a0);                                                      \
+      sumB0 = _mm256_add_ps(sumB0, b0);                                                      \
+      sumA1 = _mm256_add_ps(sumA1, a1);                                                      \
+      sumB1 = _mm256_add_ps(sumB1, b1);                                                      \
     } else {                                                                                 \
-      constexpr bool kUp = false;                                                            \
-      VM_LINEAR_RUN_BODY(Pick)                                                               \
+      for (int32_t n = 0; n < groups; n += kLanes) {                                         \
+        __m256 contributionA, contributionB;                                                 \
+        VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB)                            \
+        _mm256_storeu_ps(sumA + n, _mm256_add_ps(_mm256_loadu_ps(sumA + n), contributionA)); \
+        _mm256_storeu_ps(sumB + n, _mm256_add_ps(_mm256_loadu_ps(sumB + n), contributionB)); \
+      }                                                                                      \
+      if (!kWholeGroups) {                                                                   \
+        const tLinearRun tail{voice.runEntries, voice.vibPos + step, voice.runScale,         \
+                              run.ring, mask, readBase, voice.dynPos + rampStep, rampStep,   \
+                              voice.dynLenInverse, voice.dynSpan, voice.runFloor,            \
+                              voice.gainLeft, voice.gainRight, sumA, sumB, groups, length,   \
+                              step};                                                         \
+        AddRunTail<kDynOn>(tail);                                                            \
+      }                                                                                      \
     }                                                                                        \
-    if (!kWholeGroups) AddRunTail<kDynOn>(run);                                              \
-    voice.vibPos = lastPos;                                                                  \
+    voice.vibPos += step * length;                                                           \
     voice.walkFree -= length;                                                                \
     if (kDynOn) {                                                                            \
       voice.dynPos += rampStep * length;                                                     \
       voice.rampFree -= length;                                                              \
     }                                                                                        \
+  }                                                                                          \
+  if (twoGroups) {                                                                           \
+    _mm256_storeu_ps(sumA, sumA0);                                                           \
+    _mm256_storeu_ps(sumA + kLanes, sumA1);                                                  \
+    _mm256_storeu_ps(sumB, sumB0);                                                           \
+    _mm256_storeu_ps(sumB + kLanes, sumB1);                                                  \
   }                                                                                          \
   return k;
 
@@ -440,11 +516,6 @@ struct tVoiceLaneKernels {
   return n;
 
 namespace {
-// One ring as the pair reads it.
-struct tRingView {
-  const float* ring;
-  int32_t mask;
-};
 __attribute__((target("avx2"))) int32_t AddFadingPairAvx2(const tFadingPair& pair,
                                                           int32_t length, float* sumA,
                                                           float* sumB) {
@@ -458,6 +529,8 @@ AddFadingPairAvx512(const tFadingPair& pair, int32_t length, float* sumA, float*
 
 #undef VM_FADING_PAIR_BODY
 #undef VM_ADD_TURN_FREE_BODY
+#undef VM_TURN_FREE_GROUP
+#undef VM_TURN_FREE_VOICE
 #undef VM_LINEAR_RUN_BODY
 #undef VM_LINEAR_RUN_CONSTANTS
 #undef VM_RING_PAIRS

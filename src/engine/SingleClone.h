@@ -188,17 +188,28 @@ class tSingleClone {
                   int32_t to, float dynDepth, const tVoiceArray& voices, float* contributionsA,
                   float* contributionsB);
 
-  float sampleRate;               // Hz; all sample counts of the voice use it
-  tSection source = tSection::Unison;
-  int32_t vibStep = 1;            // +1 or -1
-  int32_t vibPos = 0;             // position of the walk in the table
-  // Samples the vector path may still run without looking at the walk or the ramp: before
-  // the walk's next turn with its table entries filled, and before the ramp's next turn.
-  // Whatever else moves the walk or the ramp, or rebuilds a table, sets them to 0.
+  // What the vector loop over turn-free voices reads, side by side. runEntries, runScale
+  // and runFloor are set with walkFree and rampFree (FindTurnFreeStretch) and hold while
+  // those count: every change of the walk's table, depth factor or the ramp's dip zeroes
+  // the counts first.
   int32_t walkFree = 0;
   int32_t rampFree = 0;
-  float timing = 0.56f;           // delay control: 0 gives 1 ms, each unit adds 9 ms
+  int32_t vibPos = 0;             // position of the walk in the table
+  int32_t vibStep = 1;            // +1 or -1
+  int32_t dynPos = 0;             // 0..dynLen
+  int32_t dynStep = 0;            // +1 or -1
   int32_t delay = 0;              // fixed read-back distance, samples
+  tSection source = tSection::Unison;
+  float gainLeft = 0.5f;
+  float gainRight = 0.5f;
+  float dynLenInverse = 0.0f;     // 1 / dynLen: the ramp position without a division
+  float dynSpan = 0.0f;           // dynRise + dynDip
+  float runScale = 1.0f;          // depth factor of the walk (1 on the voice's own table)
+  float runFloor = 1.0f;          // 1 - dynDip
+  const float* runEntries = nullptr;  // entries of the table the walk reads
+
+  float sampleRate;               // Hz; all sample counts of the voice use it
+  float timing = 0.56f;           // delay control: 0 gives 1 ms, each unit adds 9 ms
   float speed = 0.65f;            // factor on vibrato rate and ramp length
   float vibRateHz = 0.0f;
   bool vibRandom = false;
@@ -208,14 +219,8 @@ class tSingleClone {
   bool dynRandom = false;
   float dynRise = 0.0f;           // level rise above 1 at the top of a ramp
   float dynDip = 0.0f;            // level fall below 1 at the bottom, at most 1
-  float dynSpan = 0.0f;           // dynRise + dynDip
   int32_t dynLen = 0;             // length of the ramp in progress, samples
-  float dynLenInverse = 0.0f;     // 1 / dynLen: the ramp position without a division
   int32_t dynPeriod = 0;          // its own ramp length, samples
-  int32_t dynPos = 0;             // 0..dynLen
-  int32_t dynStep = 0;            // +1 or -1
-  float gainLeft = 0.5f;
-  float gainRight = 0.5f;
   float vibRate = 0.5f;           // VibRate setting 0..1
   float vibDepth = 0.5f;          // VibDepth scaled for this voice
   tVibratoTable table;            // offsets in samples, read by this voice and borrowers
