@@ -127,6 +127,29 @@ void CopyVoiceSettings(const tSettings& from, tSettings& to) {
   to.DynRandom = from.DynRandom;
 }
 
+// SetFloatControl for the audio thread: the control register is read and written only
+// when a host left it otherwise (writing it costs more than reading it, in every block).
+void KeepFloatControl() {
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
+  constexpr unsigned kAllMasked = 0x1F80u, kRoundingBits = 0x6000u;
+  const unsigned now = _mm_getcsr();
+  if ((now & (kAllMasked | kRoundingBits)) != kAllMasked) SetFloatControl();
+#else
+  SetFloatControl();
+#endif
+}
+
+// Zeroes two chunk sums; a 16-sample chunk (a common host block) without a library call.
+void ZeroSums(float* sumA, float* sumB, int32_t length) {
+  constexpr int32_t kShortChunk = 16;
+  if (length == kShortChunk) {
+    for (int32_t i = 0; i < kShortChunk; ++i) sumA[i] = sumB[i] = 0.0f;
+    return;
+  }
+  std::fill(sumA, sumA + length, 0.0f);
+  std::fill(sumB, sumB + length, 0.0f);
+}
+
 bool UnisonFarFromMiddle(float unisonFmnts) {
   // Within 0.02 of the middle the unison section is the input itself.
   return std::fabs(Clamped(unisonFmnts) - 0.5f) > 0.02f;
@@ -163,6 +186,7 @@ tEnsemble::~tEnsemble() = default;
 
 void tEnsemble::AllocateRings(float rateHz) {
   const int32_t length = RingLengthFor(rateHz);
+  chunkLimitSamples = ChunkLimitFor(rateHz, length);
   if (dryRing && ringMask + 1 == length) return;
   dryRing = std::make_unique<float[]>(length);
   unisonRing = std::make_unique<float[]>(length);
@@ -351,6 +375,8 @@ void tEnsemble::SettleFades() {
 // follow at once (gliding); voice and dry-tap changes start their crossfades at the next
 // chunk that finds no crossfade of theirs running.
 void tEnsemble::TakeChanges() {
+  // A plain load first: the exchange locks the bus, and most blocks find nothing.
+  if (!changesWaiting && !parameters.HasChanges()) return;
   if (parameters.TakeChanges() == 0 && !changesWaiting) return;
   const tSettings latest = parameters.Snapshot();
   const uint32_t changed = Differences(applied, latest);
@@ -514,7 +540,7 @@ void tEnsemble::ResetSignal() {
 
 void tEnsemble::Process(const float* input, float* outputA, float* outputB, int32_t count,
                         bool replacing) {
-  SetFloatControl();
+  KeepFloatControl();
   if (!Claim(kBlockRunning)) {
     if (replacing && count > 0) {
       std::fill(outputA, outputA + count, 0.0f);
@@ -535,9 +561,9 @@ void tEnsemble::Process(const float* input, float* outputA, float* outputB, int3
 // samples back from sample i must not reach a sample written later in the chunk: that
 // needs chunk length + d < ring length. At the highest rates the rings leave no room and
 // chunks shrink to single samples.
-int32_t tEnsemble::ChunkLimit() const {
-  const int32_t reach = nearest(kMaxReachSeconds * engineRate) + kReachMarginSamples;
-  return std::clamp(ringMask + 1 - reach, 1, kMaxChunk);
+int32_t tEnsemble::ChunkLimitFor(float rateHz, int32_t ringLength) {
+  const int32_t reach = nearest(kMaxReachSeconds * rateHz) + kReachMarginSamples;
+  return std::clamp(ringLength - reach, 1, kMaxChunk);
 }
 
 // One chunk through the section engines into the bass, unison and alto rings: the shifter
@@ -659,8 +685,7 @@ void tEnsemble::RenderVoices(const tSectionRings& rings, int32_t firstPos, int32
     return voices[k].RunAhead(k, rings, firstPos, from, to, dynOn, dynDepth, voices, a, b,
                               adding);
   };
-  std::fill(sumA, sumA + length, 0.0f);
-  std::fill(sumB, sumB + length, 0.0f);
+  ZeroSums(sumA, sumB, length);
   int32_t stoppedAt[kMaxClones];
   int32_t keptFrom[kMaxClones];  // voice k's contributions from here on wait in voiceA(k)
   int32_t added = length;        // samples to which every voice so far has added
@@ -881,7 +906,7 @@ void tEnsemble::MixChunkMoving(float* outA, float* outB, int32_t length, int32_t
 void tEnsemble::RenderBlock(const float* in, float* outA, float* outB, int32_t count,
                             bool replacing) {
   const tSectionRings rings = Rings();
-  const int32_t chunkLimit = ChunkLimit();
+  const int32_t chunkLimit = chunkLimitSamples;
   const int32_t fadeLength = fade.Length();
   int32_t pos = writePos;
   for (int32_t start = 0; start < count;) {

@@ -132,7 +132,8 @@ class tEnsemble {
 
   // Processing.
   void RenderBlock(const float* in, float* outA, float* outB, int32_t count, bool replacing);
-  int32_t ChunkLimit() const;
+  // The longest chunk at a rate with rings of a length (see Ensemble.cpp).
+  static int32_t ChunkLimitFor(float rateHz, int32_t ringLength);
   void WriteChunkRings(const float* in, int32_t length, int32_t firstPos);
   void SectionChunk(int32_t length, int32_t firstPos);
   void RenderVoices(const tSectionRings& rings, int32_t firstPos, int32_t length);
@@ -157,6 +158,7 @@ class tEnsemble {
   std::unique_ptr<float[]> altoRing;    // alto section
   int32_t ringMask = kRingLength - 1;
   int32_t writePos = 0;  // newest sample, shared by the four rings
+  int32_t chunkLimitSamples = 1;  // ChunkLimitFor the rate and rings in use
 
   tVoiceArray voices;
   tVoiceValues voiceValues;
