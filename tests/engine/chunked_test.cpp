@@ -273,6 +273,68 @@ TEST_P(LaneVariants, CrossfadesRenderTheBitsOfTheSampleStep) {
   }
 }
 
+// One setting made before the block that starts at sample `at`.
+struct tTimedChange {
+  size_t at;
+  int parameter;
+  float value;
+};
+
+// Renders in blocks of `block` samples with `changes` (sorted, each at a multiple of the
+// block) made before the blocks they name.
+test::tStereo RenderWithChanges(tVoicemultiply& effect, const std::vector<float>& input,
+                                int block, const std::vector<tTimedChange>& changes) {
+  test::tStereo out{std::vector<float>(input.size()), std::vector<float>(input.size())};
+  std::vector<float> in(input);
+  size_t next = 0;
+  for (size_t start = 0; start < input.size(); start += static_cast<size_t>(block)) {
+    for (; next < changes.size() && changes[next].at == start; ++next)
+      effect.setParameter(changes[next].parameter, changes[next].value);
+    const int n = static_cast<int>(std::min<size_t>(block, input.size() - start));
+    float* inputs[] = {in.data() + start};
+    float* outputs[] = {out.left.data() + start, out.right.data() + start};
+    effect.processReplacing(inputs, outputs, n);
+  }
+  return out;
+}
+
+// Settings changed in the middle of a run of 16-sample blocks, each group of changes
+// before its own block, land where the one-sample loop takes them: the level movement
+// switched off and on again (voices whose records were built for the other kind of run),
+// voices added and removed, gains gliding, random switches, a second voice change during
+// a crossfade, and two changes in consecutive blocks.
+TEST_P(LaneVariants, SettingsChangedAmidShortBlocksRenderTheBitsOfTheSampleStep) {
+  const SavedRandomState restore;
+  const tChunkCase c{"SixteenVoices", 16, false, false, 0.6f, 1.0f, 0, 44100.0f};
+  const std::vector<tTimedChange> changes = {
+      {1600, kDynDepth, 0.0f},     {4800, kDynDepth, 0.7f},  {6400, kClones, 1.0f},
+      {6416, kMix, 0.3f},          {9600, kVibRandom, 1.0f}, {9760, kTiming, 0.9f},
+      {12800, kClones, 7 / 31.0f}, {12800, kGain, 0.7f},     {16000, kDynRandom, 1.0f},
+      {16016, kVibDepth, 0.2f},    {19200, kDynRate, 0.1f},  {19200, kBalance, 0.2f},
+  };
+  const std::vector<float> input = TestSignal(24000, c.rateHz);
+  test::tStereo expected;
+  uint32_t stateAfterReference = 0;
+  {
+    const ChosenLanes one(tVoiceLanes::One);
+    tVoicemultiply reference(nullptr);
+    Configure(reference, c);
+    tRandom::SetState(kSeed);
+    expected = RenderWithChanges(reference, input, 1, changes);
+    stateAfterReference = tRandom::State();
+  }
+  ASSERT_NE(stateAfterReference, kSeed);  // the random switches drew
+  const ChosenLanes variant(GetParam());
+  if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
+  tVoicemultiply chunked(nullptr);
+  Configure(chunked, c);
+  tRandom::SetState(kSeed);
+  const test::tStereo got = RenderWithChanges(chunked, input, 16, changes);
+  EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
+  EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+  EXPECT_EQ(tRandom::State(), stateAfterReference);
+}
+
 const char* LanesText(tVoiceLanes lanes) {
   switch (lanes) {
     case tVoiceLanes::Avx2: return "Avx2";

@@ -4,9 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "EngineFixture.h"
+#include "analysis/Random.h"
+
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
+#include <xmmintrin.h>
+#define VM_TEST_MXCSR 1
+#endif
 
 namespace vm {
 namespace {
@@ -238,6 +245,40 @@ TEST(SampleRate, ImpulseArrivesAtTheSameTimeAtEveryRate) {
     EXPECT_NEAR(last / rate, 0.1405, 1.5 / rate) << rate;
   }
 }
+
+#if VM_TEST_MXCSR
+// A host may leave the processor rounding otherwise (toward zero, down, up) between the
+// blocks of one effect; every block renders as under rounding to nearest.
+TEST(FloatControl, BlocksRenderTheSameWhateverRoundingTheHostLeaves) {
+  constexpr unsigned kRoundingBits = 0x6000u;
+  const unsigned saved = _mm_getcsr();
+  const uint32_t randomState = tRandom::State();  // both renders draw the same numbers
+  std::vector<float> input(4096);
+  for (size_t i = 0; i < input.size(); ++i)
+    input[i] = 0.5f * std::sin(0.037f * static_cast<float>(i)) + 0.1f * std::sin(0.31f * static_cast<float>(i));
+  tVoicemultiply reference(nullptr);
+  const test::tStereo expected = Render(reference, input, 16);
+  const uint32_t stateAfter = tRandom::State();
+  for (const unsigned rounding : {0x2000u, 0x4000u, 0x6000u}) {  // down, up, toward zero
+    SCOPED_TRACE(rounding);
+    tRandom::SetState(randomState);
+    tVoicemultiply effect(nullptr);
+    test::tStereo got{std::vector<float>(input.size()), std::vector<float>(input.size())};
+    std::vector<float> in(input);
+    for (size_t start = 0; start < input.size(); start += 16) {
+      _mm_setcsr((_mm_getcsr() & ~kRoundingBits) | rounding);  // the host's doing
+      float* inputs[] = {in.data() + start};
+      float* outputs[] = {got.left.data() + start, got.right.data() + start};
+      effect.processReplacing(inputs, outputs, 16);
+    }
+    _mm_setcsr(saved);
+    EXPECT_EQ(tRandom::State(), stateAfter);
+    EXPECT_EQ(std::memcmp(got.left.data(), expected.left.data(), input.size() * sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(got.right.data(), expected.right.data(), input.size() * sizeof(float)), 0);
+  }
+  tRandom::SetState(randomState);
+}
+#endif
 
 }  // namespace
 }  // namespace vm
