@@ -412,6 +412,17 @@ inline void AddRunTail(const tLinearRun& run) {
     entries += entryAdvance;                                                                 \
   }
 
+// The voice's walk and ramp moved past the chunk.
+#define VM_TURN_FREE_ADVANCE                                                                 \
+  voice.vibPos += step * length;                                                             \
+  voice.walkFree -= length;                                                                  \
+  if (kDynOn) {                                                                              \
+    voice.dynPos += rampStep * length;                                                       \
+    voice.rampFree -= length;                                                                \
+  }
+
+// In a chunk of two groups the sums live in registers between the calls that rebuild a
+// voice's record, so that no register has to survive such a call.
 #define VM_ADD_TURN_FREE_BODY(Pick)                                                          \
   const int32_t groups = length - length % kLanes;                                           \
   VM_LINEAR_RUN_CONSTANTS                                                                    \
@@ -419,57 +430,53 @@ inline void AddRunTail(const tLinearRun& run) {
   const __m256i rampLanes[2] = {down, inOrder};   /* lane l at l x step */                   \
   const __m256i entryOrder[2] = {reverse, inOrder};                                          \
   const int32_t mask = rings.mask;                                                           \
-  const bool twoGroups = kWholeGroups && length == 2 * kLanes;                               \
-  __m256 sumA0 = _mm256_setzero_ps(), sumA1 = sumA0, sumB0 = sumA0, sumB1 = sumA0;           \
-  if (twoGroups) {                                                                           \
-    sumA0 = _mm256_loadu_ps(sumA);                                                           \
-    sumA1 = _mm256_loadu_ps(sumA + kLanes);                                                  \
-    sumB0 = _mm256_loadu_ps(sumB);                                                           \
-    sumB1 = _mm256_loadu_ps(sumB + kLanes);                                                  \
-  }                                                                                          \
   int32_t k = first;                                                                         \
+  auto stale = [&](const tSingleClone& voice) {                                              \
+    return voice.walkFree < length || (kDynOn && voice.rampFree < length);                   \
+  };                                                                                         \
+  if (kWholeGroups && length == 2 * kLanes) {                                                \
+    while (k < count) {                                                                      \
+      __m256 sumA0 = _mm256_loadu_ps(sumA), sumA1 = _mm256_loadu_ps(sumA + kLanes);          \
+      __m256 sumB0 = _mm256_loadu_ps(sumB), sumB1 = _mm256_loadu_ps(sumB + kLanes);          \
+      for (; k < count && !stale(voices[k]); ++k) {                                          \
+        tSingleClone& voice = voices[k];                                                     \
+        VM_TURN_FREE_VOICE                                                                   \
+        __m256 a0, b0, a1, b1;                                                               \
+        VM_TURN_FREE_GROUP(Pick, 0, a0, b0)                                                  \
+        VM_TURN_FREE_GROUP(Pick, kLanes, a1, b1)                                             \
+        sumA0 = _mm256_add_ps(sumA0, a0);                                                    \
+        sumB0 = _mm256_add_ps(sumB0, b0);                                                    \
+        sumA1 = _mm256_add_ps(sumA1, a1);                                                    \
+        sumB1 = _mm256_add_ps(sumB1, b1);                                                    \
+        VM_TURN_FREE_ADVANCE                                                                 \
+      }                                                                                      \
+      _mm256_storeu_ps(sumA, sumA0);                                                         \
+      _mm256_storeu_ps(sumA + kLanes, sumA1);                                                \
+      _mm256_storeu_ps(sumB, sumB0);                                                         \
+      _mm256_storeu_ps(sumB + kLanes, sumB1);                                                \
+      if (k == count || !voices[k].FindTurnFreeStretch(voices, length, kDynOn)) break;       \
+    }                                                                                        \
+    return k;                                                                                \
+  }                                                                                          \
   for (; k < count; ++k) {                                                                   \
     tSingleClone& voice = voices[k];                                                         \
-    if ((voice.walkFree < length || (kDynOn && voice.rampFree < length)) &&                  \
-        !voice.FindTurnFreeStretch(voices, length, kDynOn))                                  \
-      break;                                                                                 \
+    if (stale(voice) && !voice.FindTurnFreeStretch(voices, length, kDynOn)) break;           \
     VM_TURN_FREE_VOICE                                                                       \
-    if (twoGroups) {                                                                         \
-      __m256 a0, b0, a1, b1;                                                                 \
-      VM_TURN_FREE_GROUP(Pick, 0, a0, b0)                                                    \
-      VM_TURN_FREE_GROUP(Pick, kLanes, a1, b1)                                               \
-      sumA0 = _mm256_add_ps(sumA0, a0);                                                      \
-      sumB0 = _mm256_add_ps(sumB0, b0);                                                      \
-      sumA1 = _mm256_add_ps(sumA1, a1);                                                      \
-      sumB1 = _mm256_add_ps(sumB1, b1);                                                      \
-    } else {                                                                                 \
-      for (int32_t n = 0; n < groups; n += kLanes) {                                         \
-        __m256 contributionA, contributionB;                                                 \
-        VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB)                            \
-        _mm256_storeu_ps(sumA + n, _mm256_add_ps(_mm256_loadu_ps(sumA + n), contributionA)); \
-        _mm256_storeu_ps(sumB + n, _mm256_add_ps(_mm256_loadu_ps(sumB + n), contributionB)); \
-      }                                                                                      \
-      if (!kWholeGroups) {                                                                   \
-        const tLinearRun tail{voice.runEntries, voice.vibPos + step, voice.runScale,         \
-                              run.ring, mask, readBase, voice.dynPos + rampStep, rampStep,   \
-                              voice.dynLenInverse, voice.dynSpan, voice.runFloor,            \
-                              voice.gainLeft, voice.gainRight, sumA, sumB, groups, length,   \
-                              step};                                                         \
-        AddRunTail<kDynOn>(tail);                                                            \
-      }                                                                                      \
+    for (int32_t n = 0; n < groups; n += kLanes) {                                           \
+      __m256 contributionA, contributionB;                                                   \
+      VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB)                              \
+      _mm256_storeu_ps(sumA + n, _mm256_add_ps(_mm256_loadu_ps(sumA + n), contributionA));   \
+      _mm256_storeu_ps(sumB + n, _mm256_add_ps(_mm256_loadu_ps(sumB + n), contributionB));   \
     }                                                                                        \
-    voice.vibPos += step * length;                                                           \
-    voice.walkFree -= length;                                                                \
-    if (kDynOn) {                                                                            \
-      voice.dynPos += rampStep * length;                                                     \
-      voice.rampFree -= length;                                                              \
+    if (!kWholeGroups) {                                                                     \
+      const tLinearRun tail{voice.runEntries, voice.vibPos + step, voice.runScale,           \
+                            run.ring, mask, readBase, voice.dynPos + rampStep, rampStep,     \
+                            voice.dynLenInverse, voice.dynSpan, voice.runFloor,              \
+                            voice.gainLeft, voice.gainRight, sumA, sumB, groups, length,     \
+                            step};                                                           \
+      AddRunTail<kDynOn>(tail);                                                              \
     }                                                                                        \
-  }                                                                                          \
-  if (twoGroups) {                                                                           \
-    _mm256_storeu_ps(sumA, sumA0);                                                           \
-    _mm256_storeu_ps(sumA + kLanes, sumA1);                                                  \
-    _mm256_storeu_ps(sumB, sumB0);                                                           \
-    _mm256_storeu_ps(sumB + kLanes, sumB1);                                                  \
+    VM_TURN_FREE_ADVANCE                                                                     \
   }                                                                                          \
   return k;
 
@@ -531,6 +538,7 @@ AddFadingPairAvx512(const tFadingPair& pair, int32_t length, float* sumA, float*
 #undef VM_ADD_TURN_FREE_BODY
 #undef VM_TURN_FREE_GROUP
 #undef VM_TURN_FREE_VOICE
+#undef VM_TURN_FREE_ADVANCE
 #undef VM_LINEAR_RUN_BODY
 #undef VM_LINEAR_RUN_CONSTANTS
 #undef VM_RING_PAIRS
