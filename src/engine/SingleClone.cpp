@@ -15,6 +15,7 @@
 namespace vm {
 
 namespace {
+constexpr int32_t kGroupLanes = 8;  // samples of one voice in a vector group
 constexpr double kVibSwingPerDepth = 0.025;  // peak-to-peak swing at VibDepth 1: 2.5 % of the period
 constexpr double kSlowestVibratoHz = 0.75;   // the wide rate range's lowest rate
 constexpr double kRampSecondsPerRate = 1.9;  // ramp length: 0.1 s (DynRate 1) to 2.0 s (DynRate 0)
@@ -168,7 +169,8 @@ void tSingleClone::SetUp(int32_t index, const tVoiceSetup& setup) {
 // The walk's entries are filled for the chunk, or a segment ahead for shorter chunks: far
 // enough that short chunks rarely come back here, near enough that a walk restarted by a
 // change soon after has filled little it never reads.
-bool tSingleClone::FindTurnFreeStretch(const tVoiceArray& voices, int32_t length, bool dynOn) {
+bool tSingleClone::FindTurnFreeStretch(const tVoiceArray& voices, const tSectionRings& rings,
+                                       int32_t length, bool dynOn) {
   const tVibratoTable& offsets = (vibRandom ? voices[vibSource] : *this).table;
   const int32_t walkTurnFree =
       SamplesBeforeTurn(vibPos, vibStep, std::min(vibLen, offsets.Capacity()));
@@ -182,6 +184,8 @@ bool tSingleClone::FindTurnFreeStretch(const tVoiceArray& voices, int32_t length
   offsets.Prepare(std::min(firstEntry, lastEntry), std::max(firstEntry, lastEntry));
   walkFree = ahead;
   runEntries = offsets.Entries();
+  runGroup = firstEntry - (vibStep > 0 ? 0 : kGroupLanes - 1);
+  runRing = rings.Ring(source);
   runScale = vibRandom ? vibScale : 1.0f;
   runFloor = 1.0f - dynDip;
   return true;
@@ -211,7 +215,7 @@ struct tLinearRun {
   int32_t entryStep;     // +1 or -1
 };
 
-constexpr int32_t kLanes = 8;
+constexpr int32_t kLanes = kGroupLanes;
 
 // One ring as the window-and-permute reads see it.
 struct tRingView {
@@ -367,10 +371,10 @@ inline void AddRunTail(const tLinearRun& run) {
   const bool up = step > 0;                                                                  \
   /* a group's eight entries start at its first sample's entry (walking up) or at its   */   \
   /* last sample's (walking down); the next group's lie eight steps further on          */   \
-  const float* entries = voice.runEntries + voice.vibPos + step - (up ? 0 : kLanes - 1);     \
+  const float* entries = voice.runEntries + voice.runGroup;                                  \
   const ptrdiff_t entryAdvance = step * kLanes;                                              \
   const __m256i order = entryOrder[up];                                                      \
-  const tRingView run{rings.Ring(voice.source), mask};                                       \
+  const tRingView run{voice.runRing, mask};                                                  \
   const int32_t readBase = firstPos + voice.delay;                                           \
   const __m256 scale = _mm256_set1_ps(voice.runScale);                                       \
   const __m256 left = _mm256_set1_ps(voice.gainLeft);                                        \
@@ -383,7 +387,7 @@ inline void AddRunTail(const tLinearRun& run) {
     floor = _mm256_set1_ps(voice.runFloor);                                                  \
     rampPos = _mm256_add_epi32(_mm256_set1_epi32(voice.dynPos + rampStep),                   \
                                rampLanes[rampStep > 0]);                                     \
-    rampAdvance = _mm256_set1_epi32(rampStep * kLanes);                                      \
+    rampAdvance = rampAdvances[rampStep > 0];                                                \
   }
 
 // The voice's contributions to samples n..n+7 (entries at that group's), the sample step's
@@ -415,6 +419,7 @@ inline void AddRunTail(const tLinearRun& run) {
 // The voice's walk and ramp moved past the chunk.
 #define VM_TURN_FREE_ADVANCE                                                                 \
   voice.vibPos += step * length;                                                             \
+  voice.runGroup += step * length;                                                           \
   voice.walkFree -= length;                                                                  \
   if (kDynOn) {                                                                              \
     voice.dynPos += rampStep * length;                                                       \
@@ -429,6 +434,7 @@ inline void AddRunTail(const tLinearRun& run) {
   const __m256i inOrder = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);                         \
   const __m256i rampLanes[2] = {down, inOrder};   /* lane l at l x step */                   \
   const __m256i entryOrder[2] = {reverse, inOrder};                                          \
+  const __m256i rampAdvances[2] = {_mm256_set1_epi32(-kLanes), _mm256_set1_epi32(kLanes)};   \
   const int32_t mask = rings.mask;                                                           \
   int32_t k = first;                                                                         \
   auto stale = [&](const tSingleClone& voice) {                                              \
@@ -454,13 +460,13 @@ inline void AddRunTail(const tLinearRun& run) {
       _mm256_storeu_ps(sumA + kLanes, sumA1);                                                \
       _mm256_storeu_ps(sumB, sumB0);                                                         \
       _mm256_storeu_ps(sumB + kLanes, sumB1);                                                \
-      if (k == count || !voices[k].FindTurnFreeStretch(voices, length, kDynOn)) break;       \
+      if (k == count || !voices[k].FindTurnFreeStretch(voices, rings, length, kDynOn)) break;       \
     }                                                                                        \
     return k;                                                                                \
   }                                                                                          \
   for (; k < count; ++k) {                                                                   \
     tSingleClone& voice = voices[k];                                                         \
-    if (stale(voice) && !voice.FindTurnFreeStretch(voices, length, kDynOn)) break;           \
+    if (stale(voice) && !voice.FindTurnFreeStretch(voices, rings, length, kDynOn)) break;           \
     VM_TURN_FREE_VOICE                                                                       \
     for (int32_t n = 0; n < groups; n += kLanes) {                                           \
       __m256 contributionA, contributionB;                                                   \

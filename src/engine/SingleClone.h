@@ -178,7 +178,8 @@ class tSingleClone {
   // Sets walkFree and rampFree from the walk and ramp as they stand and prepares the
   // table entries the walk reads in the next walkFree samples; false when the walk (or,
   // with kDynOn, the ramp) turns within `length` samples.
-  bool FindTurnFreeStretch(const tVoiceArray& voices, int32_t length, bool dynOn);
+  bool FindTurnFreeStretch(const tVoiceArray& voices, const tSectionRings& rings,
+                           int32_t length, bool dynOn);
   void SetRampLength(int32_t samples) {
     dynLen = samples;
     dynLenInverse = samples > 0 ? 1.0f / static_cast<float>(samples) : 0.0f;
@@ -188,10 +189,10 @@ class tSingleClone {
                   int32_t to, float dynDepth, const tVoiceArray& voices, float* contributionsA,
                   float* contributionsB);
 
-  // What the vector loop over turn-free voices reads, side by side. runEntries, runScale
-  // and runFloor are set with walkFree and rampFree (FindTurnFreeStretch) and hold while
-  // those count: every change of the walk's table, depth factor or the ramp's dip zeroes
-  // the counts first.
+  // What the vector loop over turn-free voices reads, side by side. The run* fields are
+  // set with walkFree and rampFree (FindTurnFreeStretch) and hold while those count: every
+  // change of the walk's table, position, depth factor, ring or the ramp's dip zeroes the
+  // counts first.
   int32_t walkFree = 0;
   int32_t rampFree = 0;
   int32_t vibPos = 0;             // position of the walk in the table
@@ -207,6 +208,10 @@ class tSingleClone {
   float runScale = 1.0f;          // depth factor of the walk (1 on the voice's own table)
   float runFloor = 1.0f;          // 1 - dynDip
   const float* runEntries = nullptr;  // entries of the table the walk reads
+  // First of the eight entries of the next sample's group: its first sample's entry
+  // (walk up) or seven below it (walk down); moves on with vibPos.
+  int32_t runGroup = 0;
+  const float* runRing = nullptr;     // the section ring the voice reads
 
   float sampleRate;               // Hz; all sample counts of the voice use it
   float timing = 0.56f;           // delay control: 0 gives 1 ms, each unit adds 9 ms
