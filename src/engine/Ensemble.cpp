@@ -689,11 +689,13 @@ void tEnsemble::RenderVoices(const tSectionRings& rings, int32_t firstPos, int32
   int32_t stoppedAt[kMaxClones];
   int32_t keptFrom[kMaxClones];  // voice k's contributions from here on wait in voiceA(k)
   int32_t added = length;        // samples to which every voice so far has added
+  uint64_t turnFree = 0;         // bit k: voice k ran through the chunk with the sums
   for (int32_t k = 0; k < count; ++k) {
     if (added == length) {
       const int32_t turning = tSingleClone::AddTurnFreeVoices(voices, k, count, rings, firstPos,
                                                               length, dynOn, sumA, sumB);
-      for (; k < turning; ++k) stoppedAt[k] = keptFrom[k] = length;
+      turnFree |= ((uint64_t{1} << turning) - 1) & ~((uint64_t{1} << k) - 1);
+      k = turning;
       if (k == count) break;
     }
     int32_t stop = runAhead(k, 0, added, true);
@@ -703,6 +705,8 @@ void tEnsemble::RenderVoices(const tSectionRings& rings, int32_t firstPos, int32
     added = keptFrom[k];
   }
   if (added == length) return;  // nobody drew
+  for (int32_t k = 0; k < count; ++k)
+    if (turnFree >> k & 1) stoppedAt[k] = keptFrom[k] = length;
   for (;;) {
     int32_t next = -1;
     for (int32_t k = 0; k < count; ++k)
