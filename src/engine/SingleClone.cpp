@@ -487,6 +487,111 @@ inline void AddRunTail(const tLinearRun& run) {
   return k;
 
 struct tVoiceLaneKernels {
+  // A 16-sample chunk in AVX-512: each voice's sixteen samples in one register, so a
+  // voice costs one group's operations instead of two. The same float operations per
+  // lane as the eight-lane groups, in the same order: the same bits. The ring pairs come
+  // from a window of 32 ring samples starting 23 below lane 0's first (the sixteen lanes
+  // step 15 samples back, the offsets move a few samples at most), by one two-register
+  // permutation each; otherwise lane by lane.
+  template <bool kDynOn>
+  __attribute__((target("avx512f,avx512vl"), optimize("fp-contract=off"))) static int32_t
+  AddTurnFreeSixteenAvx512(tVoiceArray& voices, int32_t first, int32_t count,
+                           const tSectionRings& rings, int32_t firstPos, float* sumA,
+                           float* sumB) {
+    constexpr int32_t kLength = 16;
+    constexpr int32_t kBelowLane0 = 23;  // window start below lane 0's first ring sample
+    // Every lane; the zero-masked forms spare the compiler's unset pass-through operand.
+    constexpr __mmask16 kAllLanes = 0xFFFF;
+    const __m512i inOrder =
+        _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m512i reverse =
+        _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    const __m512i down = _mm512_sub_epi32(_mm512_setzero_si512(), inOrder);
+    const __m512i entryOrder[2] = {reverse, inOrder};
+    const __m512i rampLanes[2] = {down, inOrder};  // lane l at l x step
+    const __m512i fromWindow = _mm512_add_epi32(_mm512_set1_epi32(kBelowLane0), down);
+    const __m512i one = _mm512_set1_epi32(1);
+    const __m512i outsideWindow = _mm512_set1_epi32(~31);
+    const __m512 half = _mm512_set1_ps(0.5f), guard = _mm512_set1_ps(1e-23f);
+    const int32_t mask = rings.mask;
+    auto stale = [&](const tSingleClone& voice) {
+      return voice.walkFree < kLength || (kDynOn && voice.rampFree < kLength);
+    };
+    int32_t k = first;
+    while (k < count) {
+      __m512 sumsA = _mm512_loadu_ps(sumA), sumsB = _mm512_loadu_ps(sumB);
+      for (; k < count && !stale(voices[k]); ++k) {
+        tSingleClone& voice = voices[k];
+        const int32_t step = voice.vibStep, rampStep = voice.dynStep;
+        const bool up = step > 0;
+        // Sixteen entries from the first sample's on (up) or ending at it (down).
+        const float* entries = voice.runEntries + voice.runGroup - (up ? 0 : kLength - kLanes);
+        const __m512 tableOffset =
+            _mm512_maskz_permutexvar_ps(kAllLanes, entryOrder[up], _mm512_loadu_ps(entries));
+        const __m512 off = _mm512_mul_ps(_mm512_set1_ps(voice.runScale), tableOffset);
+        const __m512i ip = _mm512_maskz_cvtps_epi32(kAllLanes, _mm512_sub_ps(off, half));
+        const __m512 frac = _mm512_sub_ps(_mm512_add_ps(off, guard), _mm512_maskz_cvtepi32_ps(kAllLanes, ip));
+        const int32_t base = firstPos + voice.delay;
+        const float* ring = voice.runRing;
+        const int32_t ip0 = _mm512_cvtsi512_si32(ip);
+        const int32_t window = (base + ip0 - kBelowLane0) & mask;
+        const __m512i at =
+            _mm512_add_epi32(_mm512_sub_epi32(ip, _mm512_set1_epi32(ip0)), fromWindow);
+        const __m512i atNext = _mm512_add_epi32(at, one);
+        __m512 a, b;
+        if (window + 31 <= mask &&
+            _mm512_test_epi32_mask(_mm512_or_si512(at, atNext), outsideWindow) == 0) {
+          const __m512 low = _mm512_loadu_ps(ring + window);
+          const __m512 high = _mm512_loadu_ps(ring + window + kLength);
+          a = _mm512_permutex2var_ps(low, at, high);
+          b = _mm512_permutex2var_ps(low, atNext, high);
+        } else {
+          alignas(64) int32_t firstRead[kLength];
+          alignas(64) float va[kLength], vb[kLength];
+          _mm512_store_si512(firstRead, _mm512_add_epi32(_mm512_set1_epi32(base),
+                                                         _mm512_add_epi32(ip, down)));
+          for (int32_t l = 0; l < kLength; ++l) {
+            va[l] = ring[firstRead[l] & mask];
+            vb[l] = ring[(firstRead[l] + 1) & mask];
+          }
+          a = _mm512_load_ps(va);
+          b = _mm512_load_ps(vb);
+        }
+        const __m512 sample = _mm512_add_ps(a, _mm512_mul_ps(frac, _mm512_sub_ps(b, a)));
+        const __m512 left = _mm512_set1_ps(voice.gainLeft);
+        const __m512 right = _mm512_set1_ps(voice.gainRight);
+        __m512 contributionA, contributionB;
+        if (kDynOn) {
+          const __m512i rampPos = _mm512_add_epi32(_mm512_set1_epi32(voice.dynPos + rampStep),
+                                                   rampLanes[rampStep > 0]);
+          const __m512 ramp =
+              _mm512_mul_ps(_mm512_maskz_cvtepi32_ps(kAllLanes, rampPos), _mm512_set1_ps(voice.dynLenInverse));
+          const __m512 g = _mm512_add_ps(_mm512_set1_ps(voice.runFloor),
+                                         _mm512_mul_ps(ramp, _mm512_set1_ps(voice.dynSpan)));
+          const __m512 guarded = _mm512_add_ps(sample, guard);
+          contributionA = _mm512_mul_ps(_mm512_mul_ps(guarded, left), g);
+          contributionB = _mm512_mul_ps(_mm512_mul_ps(guarded, right), g);
+        } else {
+          contributionA = _mm512_add_ps(guard, _mm512_mul_ps(sample, left));
+          contributionB = _mm512_add_ps(guard, _mm512_mul_ps(sample, right));
+        }
+        sumsA = _mm512_add_ps(sumsA, contributionA);
+        sumsB = _mm512_add_ps(sumsB, contributionB);
+        voice.vibPos += step * kLength;
+        voice.runGroup += step * kLength;
+        voice.walkFree -= kLength;
+        if (kDynOn) {
+          voice.dynPos += rampStep * kLength;
+          voice.rampFree -= kLength;
+        }
+      }
+      _mm512_storeu_ps(sumA, sumsA);
+      _mm512_storeu_ps(sumB, sumsB);
+      if (k == count || !voices[k].FindTurnFreeStretch(voices, rings, kLength, kDynOn)) break;
+    }
+    return k;
+  }
+
   template <bool kDynOn, bool kWholeGroups>
   __attribute__((target("avx2"))) static int32_t AddTurnFreeAvx2(
       tVoiceArray& voices, int32_t first, int32_t count, const tSectionRings& rings,
@@ -557,6 +662,9 @@ using tAddTurnFreeFunction = int32_t (*)(tVoiceArray&, int32_t, int32_t, const t
 struct tLinearRunSet {
   tLinearRunFunction byCase[2][2][2];  // [level moves][walk goes up][adds to the sums]
   tAddTurnFreeFunction addTurnFree[2][2];  // [level moves][chunk a whole number of groups]
+  // [level moves]: chunks of 16 samples; none: addTurnFree.
+  int32_t (*addTurnFreeSixteen[2])(tVoiceArray&, int32_t, int32_t, const tSectionRings&, int32_t,
+                                   float*, float*);
   int32_t (*addFadingPair)(const tFadingPair&, int32_t, float*, float*);
 };
 #define VM_RUN_SET(K)                                                                \
@@ -566,6 +674,7 @@ constexpr tLinearRunSet kAvx2Runs{
     VM_RUN_SET(LinearRunAvx2),
     {{tVoiceLaneKernels::AddTurnFreeAvx2<false, false>, tVoiceLaneKernels::AddTurnFreeAvx2<false, true>},
      {tVoiceLaneKernels::AddTurnFreeAvx2<true, false>, tVoiceLaneKernels::AddTurnFreeAvx2<true, true>}},
+    {nullptr, nullptr},
     AddFadingPairAvx2};
 constexpr tLinearRunSet kAvx512Runs{
     VM_RUN_SET(LinearRunAvx512),
@@ -573,6 +682,8 @@ constexpr tLinearRunSet kAvx512Runs{
       tVoiceLaneKernels::AddTurnFreeAvx512<false, true>},
      {tVoiceLaneKernels::AddTurnFreeAvx512<true, false>,
       tVoiceLaneKernels::AddTurnFreeAvx512<true, true>}},
+    {tVoiceLaneKernels::AddTurnFreeSixteenAvx512<false>,
+     tVoiceLaneKernels::AddTurnFreeSixteenAvx512<true>},
     AddFadingPairAvx512};
 #undef VM_RUN_SET
 
@@ -793,6 +904,10 @@ int32_t tSingleClone::AddTurnFreeVoices(tVoiceArray& voices, int32_t first, int3
   const tLinearRunSet* const linearRuns = RunsOf(lanesInUse.load(std::memory_order_relaxed));
   if (linearRuns == nullptr) return first;
   const bool wholeGroups = length % kLanes == 0;
+  constexpr int32_t kSixteen = 16;
+  if (length == kSixteen && linearRuns->addTurnFreeSixteen[dynOn] != nullptr)
+    return linearRuns->addTurnFreeSixteen[dynOn](voices, first, count, rings, firstPos, sumA,
+                                                 sumB);
   return linearRuns->addTurnFree[dynOn][wholeGroups](voices, first, count, rings, firstPos,
                                                      length, sumA, sumB);
 #else
