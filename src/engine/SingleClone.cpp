@@ -392,9 +392,11 @@ inline void AddRunTail(const tLinearRun& run) {
 
 // The voice's contributions to samples n..n+7 (entries at that group's), the sample step's
 // operations in its order.
-#define VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB)                            \
+#define VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB, kPermuted)                 \
   {                                                                                          \
-    const __m256 tableOffset = _mm256_permutevar8x32_ps(_mm256_loadu_ps(entries), order);    \
+    const __m256 tableOffset = kPermuted                                                     \
+                                   ? _mm256_permutevar8x32_ps(_mm256_loadu_ps(entries), order) \
+                                   : _mm256_loadu_ps(entries);                               \
     const __m256 off = _mm256_mul_ps(scale, tableOffset);                                    \
     const __m256i ip = _mm256_cvtps_epi32(_mm256_sub_ps(off, half));                         \
     const __m256 frac = _mm256_sub_ps(_mm256_add_ps(off, guard), _mm256_cvtepi32_ps(ip));    \
@@ -448,8 +450,8 @@ inline void AddRunTail(const tLinearRun& run) {
         tSingleClone& voice = voices[k];                                                     \
         VM_TURN_FREE_VOICE                                                                   \
         __m256 a0, b0, a1, b1;                                                               \
-        VM_TURN_FREE_GROUP(Pick, 0, a0, b0)                                                  \
-        VM_TURN_FREE_GROUP(Pick, kLanes, a1, b1)                                             \
+        VM_TURN_FREE_GROUP(Pick, 0, a0, b0, true)                                            \
+        VM_TURN_FREE_GROUP(Pick, kLanes, a1, b1, true)                                       \
         sumA0 = _mm256_add_ps(sumA0, a0);                                                    \
         sumB0 = _mm256_add_ps(sumB0, b0);                                                    \
         sumA1 = _mm256_add_ps(sumA1, a1);                                                    \
@@ -468,11 +470,21 @@ inline void AddRunTail(const tLinearRun& run) {
     tSingleClone& voice = voices[k];                                                         \
     if (stale(voice) && !voice.FindTurnFreeStretch(voices, rings, length, kDynOn)) break;           \
     VM_TURN_FREE_VOICE                                                                       \
-    for (int32_t n = 0; n < groups; n += kLanes) {                                           \
-      __m256 contributionA, contributionB;                                                   \
-      VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB)                              \
-      _mm256_storeu_ps(sumA + n, _mm256_add_ps(_mm256_loadu_ps(sumA + n), contributionA));   \
-      _mm256_storeu_ps(sumB + n, _mm256_add_ps(_mm256_loadu_ps(sumB + n), contributionB));   \
+    /* the walk's direction outside the loop: a walk up loads its entries as they lie */   \
+    if (up) {                                                                                \
+      for (int32_t n = 0; n < groups; n += kLanes) {                                         \
+        __m256 contributionA, contributionB;                                                 \
+        VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB, false)                     \
+        _mm256_storeu_ps(sumA + n, _mm256_add_ps(_mm256_loadu_ps(sumA + n), contributionA)); \
+        _mm256_storeu_ps(sumB + n, _mm256_add_ps(_mm256_loadu_ps(sumB + n), contributionB)); \
+      }                                                                                      \
+    } else {                                                                                 \
+      for (int32_t n = 0; n < groups; n += kLanes) {                                         \
+        __m256 contributionA, contributionB;                                                 \
+        VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB, true)                      \
+        _mm256_storeu_ps(sumA + n, _mm256_add_ps(_mm256_loadu_ps(sumA + n), contributionA)); \
+        _mm256_storeu_ps(sumB + n, _mm256_add_ps(_mm256_loadu_ps(sumB + n), contributionB)); \
+      }                                                                                      \
     }                                                                                        \
     if (!kWholeGroups) {                                                                     \
       const tLinearRun tail{voice.runEntries, voice.vibPos + step, voice.runScale,           \
