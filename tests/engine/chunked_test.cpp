@@ -519,6 +519,105 @@ TEST_P(RunAhead, FadeOutOffsetsAreTheWalkWithoutDraws) {
   }
 }
 
+// Walks and ramps whose turn falls on the first sample after a 16-sample chunk, inside
+// its last sample, or one sample later, up and down: the turn-free path takes a chunk
+// exactly when no turn falls inside it, and every variant renders the bits of Step
+// across the boundary.
+TEST(TurnFreeChunks, TurnsNextToAChunkBoundaryRenderTheBitsOfStep) {
+  const SavedRandomState restore;
+  constexpr int32_t kMask = 32767, kFirstPos = 777, kChunk = 16, kChunks = 4;
+  constexpr float kDynDepth = 0.7f;
+  const std::vector<float> ring = NoiseRing(kMask + 1, 5);
+  const tSectionRings rings{{ring.data(), ring.data(), ring.data()}, kMask};
+  struct tBoundaryCase {
+    const char* name;
+    bool dynOn;        // false: the walk turns; true: the ramp turns (the walk far off)
+    int32_t step;      // direction towards the turn
+    int32_t distance;  // samples strictly before the turn when the first chunk starts
+  };
+  const tBoundaryCase cases[] = {
+      {"WalkUpAtBoundary", false, 1, 16},   {"WalkUpInside", false, 1, 15},
+      {"WalkUpAfter", false, 1, 17},        {"WalkDownAtBoundary", false, -1, 16},
+      {"WalkDownInside", false, -1, 15},    {"RampUpAtBoundary", true, 1, 16},
+      {"RampDownAtBoundary", true, -1, 16}, {"RampUpInside", true, 1, 15},
+  };
+  const tVoiceCase plain{"Plain", false, false, true, 0};
+  constexpr int32_t self = 3;
+  for (const tVoiceLanes lanes : {tVoiceLanes::One, tVoiceLanes::Avx2, tVoiceLanes::Avx512}) {
+    const ChosenLanes chosen(lanes);
+    if (!chosen.Chosen()) continue;
+    for (const tBoundaryCase& c : cases) {
+      SCOPED_TRACE(testing::Message() << c.name << ", variant " << static_cast<int>(lanes));
+      auto stepped = std::make_unique<tVoiceArray>();
+      auto chunked = std::make_unique<tVoiceArray>();
+      SetUpVoices(*stepped, plain);
+      SetUpVoices(*chunked, plain);
+      // Both copies step alike until the turn lies `distance` samples ahead (and the
+      // walk, for a ramp case, at least a chunk further).
+      auto before = [&](const tSingleClone& v) {
+        const int32_t pos = c.dynOn ? v.DynPos() : v.VibPos();
+        const int32_t len = c.dynOn ? v.DynLen() : v.VibLen();
+        const int32_t free = c.step > 0 ? len - 1 - pos : pos - 1;
+        const bool walkClear = !c.dynOn || (v.VibPos() > 2 * kChunks * kChunk &&
+                                            v.VibLen() - v.VibPos() > 2 * kChunks * kChunk);
+        const bool towards = c.dynOn ? true : v.VibStep() == c.step;
+        return towards && free == c.distance && walkClear;
+      };
+      int32_t sample = 0;
+      auto stepBoth = [&]() {
+        for (tVoiceArray* voices : {stepped.get(), chunked.get()}) {
+          float a = 0.0f, b = 0.0f;
+          (*voices)[self].Step(self, rings, RingPosition(kFirstPos, sample, kMask), c.dynOn,
+                               kDynDepth, *voices, a, b);
+        }
+        ++sample;
+      };
+      // A ramp's direction is known only from its moves: two samples in a row tell it.
+      auto rampGoes = [&](int32_t step) {
+        const int32_t pos = (*stepped)[self].DynPos();
+        stepBoth();
+        return (*stepped)[self].DynPos() - pos == step;
+      };
+      bool reached = false;
+      for (int32_t guard = 0; guard < 400000 && !reached; ++guard) {
+        if (c.dynOn) {
+          reached = rampGoes(c.step) && before((*stepped)[self]);
+        } else {
+          reached = before((*stepped)[self]);
+          if (!reached) stepBoth();
+        }
+      }
+      ASSERT_TRUE(reached);
+      std::vector<float> expectedA, expectedB, gotA(kChunks * kChunk), gotB(kChunks * kChunk);
+      for (int32_t i = 0; i < kChunks * kChunk; ++i) {
+        float a = 0.0f, b = 0.0f;
+        (*stepped)[self].Step(self, rings, RingPosition(kFirstPos, sample + i, kMask), c.dynOn,
+                              kDynDepth, *stepped, a, b);
+        expectedA.push_back(a);
+        expectedB.push_back(b);
+      }
+      for (int32_t n = 0; n < kChunks; ++n) {
+        const int32_t firstPos = RingPosition(kFirstPos, sample + n * kChunk, kMask);
+        float* sumA = gotA.data() + n * kChunk;
+        float* sumB = gotB.data() + n * kChunk;
+        const int32_t next = tSingleClone::AddTurnFreeVoices(*chunked, self, self + 1, rings,
+                                                             firstPos, kChunk, c.dynOn, sumA, sumB);
+        // The first chunk runs turn-free exactly when the turn lies beyond it.
+        if (n == 0 && lanes != tVoiceLanes::One) {
+          EXPECT_EQ(next == self + 1, c.distance >= kChunk);
+        }
+        if (next == self)
+          (*chunked)[self].RunAhead(self, rings, firstPos, 0, kChunk, c.dynOn, kDynDepth, *chunked,
+                                    sumA, sumB, true);
+      }
+      EXPECT_EQ(FirstDifference(gotA, expectedA), -1);
+      EXPECT_EQ(FirstDifference(gotB, expectedB), -1);
+      EXPECT_EQ((*chunked)[self].VibPos(), (*stepped)[self].VibPos());
+      EXPECT_EQ((*chunked)[self].DynPos(), (*stepped)[self].DynPos());
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, RunAhead,
     testing::Values(tVoiceCase{"Plain", false, false, true, 0},
