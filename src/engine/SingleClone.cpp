@@ -253,6 +253,29 @@ struct tRingView {
     b = _mm256_loadu_ps(vb);                                                                 \
   }
 
+// One group of eight samples of a voice from its table offsets: the ring pair read, the
+// interpolation and the level and pan gains, with `base` the ring position of lane 0.
+#define VM_LANE_CONTRIBUTIONS(Pick, tableOffset, contributionA, contributionB)               \
+  {                                                                                          \
+    const __m256 off = _mm256_mul_ps(scale, tableOffset);                                    \
+    const __m256i ip = _mm256_cvtps_epi32(_mm256_sub_ps(off, half));                         \
+    const __m256 frac = _mm256_sub_ps(_mm256_add_ps(off, guard), _mm256_cvtepi32_ps(ip));    \
+    __m256 a, b;                                                                             \
+    VM_RING_PAIRS(Pick)                                                                      \
+    const __m256 s = _mm256_add_ps(a, _mm256_mul_ps(frac, _mm256_sub_ps(b, a)));             \
+    if (kDynOn) {                                                                            \
+      const __m256 ramp = _mm256_mul_ps(_mm256_cvtepi32_ps(rampPos), inverse);               \
+      const __m256 g = _mm256_add_ps(floor, _mm256_mul_ps(ramp, span));                      \
+      rampPos = _mm256_add_epi32(rampPos, rampAdvance);                                      \
+      const __m256 guarded = _mm256_add_ps(s, guard);                                        \
+      contributionA = _mm256_mul_ps(_mm256_mul_ps(guarded, left), g);                        \
+      contributionB = _mm256_mul_ps(_mm256_mul_ps(guarded, right), g);                       \
+    } else {                                                                                 \
+      contributionA = _mm256_add_ps(guard, _mm256_mul_ps(s, left));                          \
+      contributionB = _mm256_add_ps(guard, _mm256_mul_ps(s, right));                         \
+    }                                                                                        \
+  }
+
 // The samples of a run, eight at a time: the same float operations as the sample step, in
 // the same order and without fused multiply-adds, so every contribution has the bits of
 // the step's.
@@ -277,25 +300,9 @@ struct tRingView {
     const int32_t entry = kUp ? run.firstEntry + n : run.firstEntry - n - (kLanes - 1);      \
     __m256 tableOffset = _mm256_loadu_ps(run.entries + entry);                               \
     if (!kUp) tableOffset = _mm256_permutevar8x32_ps(tableOffset, reverse);                  \
-    const __m256 off = _mm256_mul_ps(scale, tableOffset);                                    \
-    const __m256i ip = _mm256_cvtps_epi32(_mm256_sub_ps(off, half));                         \
-    const __m256 frac = _mm256_sub_ps(_mm256_add_ps(off, guard), _mm256_cvtepi32_ps(ip));    \
     const int32_t base = run.readBase - n;                                                   \
-    __m256 a, b;                                                                             \
-    VM_RING_PAIRS(Pick)                                                                      \
-    const __m256 s = _mm256_add_ps(a, _mm256_mul_ps(frac, _mm256_sub_ps(b, a)));             \
     __m256 contributionA, contributionB;                                                     \
-    if (kDynOn) {                                                                            \
-      const __m256 ramp = _mm256_mul_ps(_mm256_cvtepi32_ps(rampPos), inverse);               \
-      const __m256 g = _mm256_add_ps(floor, _mm256_mul_ps(ramp, span));                      \
-      rampPos = _mm256_add_epi32(rampPos, rampAdvance);                                      \
-      const __m256 guarded = _mm256_add_ps(s, guard);                                        \
-      contributionA = _mm256_mul_ps(_mm256_mul_ps(guarded, left), g);                        \
-      contributionB = _mm256_mul_ps(_mm256_mul_ps(guarded, right), g);                       \
-    } else {                                                                                 \
-      contributionA = _mm256_add_ps(guard, _mm256_mul_ps(s, left));                          \
-      contributionB = _mm256_add_ps(guard, _mm256_mul_ps(s, right));                         \
-    }                                                                                        \
+    VM_LANE_CONTRIBUTIONS(Pick, tableOffset, contributionA, contributionB)                   \
     if (kAdding) {                                                                           \
       contributionA = _mm256_add_ps(_mm256_loadu_ps(run.outA + n), contributionA);           \
       contributionB = _mm256_add_ps(_mm256_loadu_ps(run.outB + n), contributionB);           \
@@ -397,24 +404,8 @@ inline void AddRunTail(const tLinearRun& run) {
     const __m256 tableOffset = kPermuted                                                     \
                                    ? _mm256_permutevar8x32_ps(_mm256_loadu_ps(entries), order) \
                                    : _mm256_loadu_ps(entries);                               \
-    const __m256 off = _mm256_mul_ps(scale, tableOffset);                                    \
-    const __m256i ip = _mm256_cvtps_epi32(_mm256_sub_ps(off, half));                         \
-    const __m256 frac = _mm256_sub_ps(_mm256_add_ps(off, guard), _mm256_cvtepi32_ps(ip));    \
     const int32_t base = readBase - (n);                                                     \
-    __m256 a, b;                                                                             \
-    VM_RING_PAIRS(Pick)                                                                      \
-    const __m256 s = _mm256_add_ps(a, _mm256_mul_ps(frac, _mm256_sub_ps(b, a)));             \
-    if (kDynOn) {                                                                            \
-      const __m256 ramp = _mm256_mul_ps(_mm256_cvtepi32_ps(rampPos), inverse);               \
-      const __m256 g = _mm256_add_ps(floor, _mm256_mul_ps(ramp, span));                      \
-      rampPos = _mm256_add_epi32(rampPos, rampAdvance);                                      \
-      const __m256 guarded = _mm256_add_ps(s, guard);                                        \
-      contributionA = _mm256_mul_ps(_mm256_mul_ps(guarded, left), g);                        \
-      contributionB = _mm256_mul_ps(_mm256_mul_ps(guarded, right), g);                       \
-    } else {                                                                                 \
-      contributionA = _mm256_add_ps(guard, _mm256_mul_ps(s, left));                          \
-      contributionB = _mm256_add_ps(guard, _mm256_mul_ps(s, right));                         \
-    }                                                                                        \
+    VM_LANE_CONTRIBUTIONS(Pick, tableOffset, contributionA, contributionB)                   \
     entries += entryAdvance;                                                                 \
   }
 
@@ -664,6 +655,7 @@ AddFadingPairAvx512(const tFadingPair& pair, int32_t length, float* sumA, float*
 #undef VM_TURN_FREE_ADVANCE
 #undef VM_LINEAR_RUN_BODY
 #undef VM_LINEAR_RUN_CONSTANTS
+#undef VM_LANE_CONTRIBUTIONS
 #undef VM_RING_PAIRS
 
 namespace {

@@ -217,62 +217,6 @@ TEST_P(LaneVariants, RenderTheBitsOfTheSampleStep) {
   }
 }
 
-// Renders in blocks of `block` samples, a voice setting changed before every 2048th sample
-// (a multiple of the block): each change crossfades the whole previous set of voices out,
-// at the same sample whatever the block size.
-test::tStereo RenderWithVoiceChanges(tVoicemultiply& effect, const std::vector<float>& input,
-                                     int block) {
-  constexpr size_t kChangeEvery = 2048;
-  test::tStereo out{std::vector<float>(input.size()), std::vector<float>(input.size())};
-  std::vector<float> in(input);
-  int change = 0;
-  for (size_t start = 0; start < input.size(); start += static_cast<size_t>(block)) {
-    if (start % kChangeEvery == 0) {
-      ++change;
-      effect.setParameter(change % 2 == 0 ? kTiming : kVibDepth,
-                          0.2f + 0.6f * static_cast<float>(change % 5) / 4.0f);
-    }
-    const int n = static_cast<int>(std::min<size_t>(block, input.size() - start));
-    float* inputs[] = {in.data() + start};
-    float* outputs[] = {out.left.data() + start, out.right.data() + start};
-    effect.processReplacing(inputs, outputs, n);
-  }
-  return out;
-}
-
-// The voices fading out after a change (odd and even counts: a pair of voices and a voice
-// alone) add up to the bits of the one-sample loop in each variant.
-TEST_P(LaneVariants, CrossfadesRenderTheBitsOfTheSampleStep) {
-  const SavedRandomState restore;
-  const tChunkCase cases[] = {
-      {"ThirtyTwoVoicesRandom", 32, true, true, 0.6f, 1.0f, 0, 44100.0f},
-      {"FifteenVoicesSections", 15, false, false, 0.4f, 0.5f, 5, 44100.0f},
-  };
-  for (const tChunkCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::vector<float> input = TestSignal(22050, c.rateHz);
-    test::tStereo expected;
-    {
-      const ChosenLanes one(tVoiceLanes::One);
-      tVoicemultiply reference(nullptr);
-      Configure(reference, c);
-      tRandom::SetState(kSeed);
-      expected = RenderWithVoiceChanges(reference, input, 1);
-    }
-    const ChosenLanes variant(GetParam());
-    if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
-    for (const int block : {16, 512}) {
-      SCOPED_TRACE(testing::Message() << "block " << block);
-      tVoicemultiply chunked(nullptr);
-      Configure(chunked, c);
-      tRandom::SetState(kSeed);
-      const test::tStereo got = RenderWithVoiceChanges(chunked, input, block);
-      EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
-      EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
-    }
-  }
-}
-
 // One setting made before the block that starts at sample `at`.
 struct tTimedChange {
   size_t at;
@@ -296,6 +240,54 @@ test::tStereo RenderWithChanges(tVoicemultiply& effect, const std::vector<float>
     effect.processReplacing(inputs, outputs, n);
   }
   return out;
+}
+
+// A voice setting changed before every 2048th sample (a multiple of the blocks used):
+// each change crossfades the whole previous set of voices out, at the same sample whatever
+// the block size.
+std::vector<tTimedChange> VoiceChangesEvery2048(size_t length) {
+  std::vector<tTimedChange> changes;
+  int change = 0;
+  for (size_t at = 0; at < length; at += 2048) {
+    ++change;
+    changes.push_back({at, change % 2 == 0 ? kTiming : kVibDepth,
+                       0.2f + 0.6f * static_cast<float>(change % 5) / 4.0f});
+  }
+  return changes;
+}
+
+// The voices fading out after a change (odd and even counts: a pair of voices and a voice
+// alone) add up to the bits of the one-sample loop in each variant.
+TEST_P(LaneVariants, CrossfadesRenderTheBitsOfTheSampleStep) {
+  const SavedRandomState restore;
+  const tChunkCase cases[] = {
+      {"ThirtyTwoVoicesRandom", 32, true, true, 0.6f, 1.0f, 0, 44100.0f},
+      {"FifteenVoicesSections", 15, false, false, 0.4f, 0.5f, 5, 44100.0f},
+  };
+  for (const tChunkCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::vector<float> input = TestSignal(22050, c.rateHz);
+    test::tStereo expected;
+    {
+      const ChosenLanes one(tVoiceLanes::One);
+      tVoicemultiply reference(nullptr);
+      Configure(reference, c);
+      tRandom::SetState(kSeed);
+      expected = RenderWithChanges(reference, input, 1, VoiceChangesEvery2048(input.size()));
+    }
+    const ChosenLanes variant(GetParam());
+    if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
+    for (const int block : {16, 512}) {
+      SCOPED_TRACE(testing::Message() << "block " << block);
+      tVoicemultiply chunked(nullptr);
+      Configure(chunked, c);
+      tRandom::SetState(kSeed);
+      const test::tStereo got = RenderWithChanges(chunked, input, block,
+                                                  VoiceChangesEvery2048(input.size()));
+      EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
+      EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+    }
+  }
 }
 
 // Settings changed in the middle of a run of 16-sample blocks, each group of changes
