@@ -1,5 +1,6 @@
 #include "analysis/FilterLanes.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -34,14 +35,18 @@ constexpr int32_t kLanes = 4;     // doubles per 256-bit register
 constexpr int32_t kLagStep = 3;   // iterations between a chained filter and its source
 constexpr double kGuard = 1e-20;  // subtracted from every output, as tFilter does
 
-// Where each lane reads and writes. Padding lanes (beyond `count`) read a zero and write a
-// scratch float: `wrap` 0 keeps their index at 0; real lanes have wrap -1.
+// Where each lane reads and writes. Padding lanes (beyond `count`) read what lane 0 reads,
+// with zero coefficients, and store nothing.
 struct tLaneLinks {
   const float* source[kMaxLaneFilters];
   float* dest[kMaxLaneFilters];
-  int32_t lag[kMaxLaneFilters];  // iterations
-  int32_t wrap[kMaxLaneFilters];
+  int32_t lag[kMaxLaneFilters];     // iterations
+  int32_t length[kMaxLaneFilters];  // samples of the lane's block
   bool real[kMaxLaneFilters];
+  // From iteration maxLag on, while every lane runs: iteration maxLag + t reads
+  // from[k][t] and writes to[k][t] (sample t + maxLag - lag).
+  const float* from[kMaxLaneFilters];
+  float* to[kMaxLaneFilters];
 };
 
 template <int G>
@@ -60,18 +65,24 @@ __attribute__((target("avx2,fma"))) __m128 SaneLanes(__m128 x) {
 
 // One iteration of group g at iteration i: lane l runs sample i - lag of filter 4g + l.
 // Edge: some lanes' samples lie outside the block; those lanes keep their memories.
+// Middle (not Edge): t = i - maxLag, every lane's sample inside its block.
 template <int G, bool Edge>
 __attribute__((target("avx2,fma"), always_inline)) inline void StepGroup(
-    tLaneState<G>& s, const tLaneLinks& links, int g, int32_t i, int32_t n) {
+    tLaneState<G>& s, const tLaneLinks& links, int g, int32_t i, int32_t t) {
   int32_t at[kLanes];
   bool active[kLanes];
   float in[kLanes];
   for (int l = 0; l < kLanes; ++l) {
     const int k = g * kLanes + l;
-    const int32_t j = i - links.lag[k];
-    active[l] = !Edge || !links.real[k] || (j >= 0 && j < n);
-    at[l] = j & links.wrap[k];
-    in[l] = active[l] ? links.source[k][at[l]] : 0.0f;
+    if constexpr (Edge) {
+      const int32_t j = i - links.lag[k];
+      active[l] = j >= 0 && j < links.length[k];
+      at[l] = j;
+      in[l] = active[l] ? links.source[k][j] : 0.0f;
+    } else {
+      active[l] = true;
+      in[l] = links.from[k][t];
+    }
   }
   __m128 xf = _mm_setr_ps(in[0], in[1], in[2], in[3]);
   const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
@@ -119,15 +130,22 @@ __attribute__((target("avx2,fma"), always_inline)) inline void StepGroup(
   bits[1] = _mm_extract_ps(yf, 1);
   bits[2] = _mm_extract_ps(yf, 2);
   bits[3] = _mm_extract_ps(yf, 3);
-  for (int l = 0; l < kLanes; ++l)
-    if (active[l]) std::memcpy(&links.dest[g * kLanes + l][at[l]], &bits[l], sizeof(float));
+  for (int l = 0; l < kLanes; ++l) {
+    const int k = g * kLanes + l;
+    if (!links.real[k]) continue;
+    if constexpr (Edge) {
+      if (active[l]) std::memcpy(&links.dest[k][at[l]], &bits[l], sizeof(float));
+    } else {
+      std::memcpy(&links.to[k][t], &bits[l], sizeof(float));
+    }
+  }
 }
 
 template <int G, bool Edge>
 __attribute__((target("avx2,fma"), always_inline)) inline void StepAll(
-    tLaneState<G>& s, const tLaneLinks& links, int32_t i, int32_t n) {
+    tLaneState<G>& s, const tLaneLinks& links, int32_t i, int32_t t) {
 #pragma GCC unroll 4
-  for (int g = 0; g < G; ++g) StepGroup<G, Edge>(s, links, g, i, n);
+  for (int g = 0; g < G; ++g) StepGroup<G, Edge>(s, links, g, i, t);
 }
 
 // A field of group g's four filters as doubles; 0 in padding lanes.
@@ -144,8 +162,8 @@ __attribute__((target("avx2,fma"))) inline __m256d LaneValues(tFilter* const* fi
 
 template <int G>
 __attribute__((target("avx2,fma"))) void RunGroups(tFilter* const* filters,
-                                                   const tLaneLinks& links, int32_t n,
-                                                   int32_t maxLag) {
+                                                   tLaneLinks& links, int32_t shortest,
+                                                   int32_t longest, int32_t maxLag) {
   tLaneState<G> s;
   for (int g = 0; g < G; ++g) {
     s.b0[g] = LaneValues(filters, links, g, &tFilter::b0);
@@ -157,11 +175,17 @@ __attribute__((target("avx2,fma"))) void RunGroups(tFilter* const* filters,
     s.y1[g] = LaneValues(filters, links, g, &tFilter::y1);
     s.y2[g] = LaneValues(filters, links, g, &tFilter::y2);
   }
-  const int32_t full = n < maxLag ? n : maxLag;  // first iteration running every lane
+  // Iterations maxLag .. shortest - 1 run a sample in every lane.
   int32_t i = 0;
-  for (; i < full; ++i) StepAll<G, true>(s, links, i, n);
-  for (; i < n; ++i) StepAll<G, false>(s, links, i, n);
-  for (; i < n + maxLag; ++i) StepAll<G, true>(s, links, i, n);
+  for (; i < maxLag && i < shortest; ++i) StepAll<G, true>(s, links, i, 0);
+  if (i < shortest) {
+    for (int k = 0; k < G * kLanes; ++k) {
+      links.from[k] = links.source[k] + (maxLag - links.lag[k]);
+      links.to[k] = links.dest[k] + (maxLag - links.lag[k]);
+    }
+    for (; i < shortest; ++i) StepAll<G, false>(s, links, i, i - maxLag);
+  }
+  for (; i < longest + maxLag; ++i) StepAll<G, true>(s, links, i, 0);
   for (int g = 0; g < G; ++g) {
     alignas(32) double x1[kLanes], x2[kLanes], y1[kLanes], y2[kLanes];
     _mm256_store_pd(x1, s.x1[g]);
@@ -186,41 +210,63 @@ const bool kLanesAvailable = false;
 bool FilterLanesAvailable() { return kLanesAvailable; }
 
 void RunFilterLanes(tFilter* const* filters, const float* const* source, float* const* dest,
-                    const int32_t* lag, int32_t count, int32_t n) {
+                    const int32_t* lag, int32_t count, const int32_t* lengths) {
 #if VM_FILTER_LANES
-  if (n <= 0 || count <= 0 || count > kMaxLaneFilters) return;
-  static const float kZero = 0.0f;
-  float padOut = 0.0f;  // what padding lanes write
+  if (count <= 0 || count > kMaxLaneFilters) return;
   tLaneLinks links;
-  int32_t maxLag = 0;
+  int32_t maxLag = 0, shortest = std::max(lengths[0], 0), longest = 0;
   for (int32_t k = 0; k < kMaxLaneFilters; ++k) {
     const bool real = k < count;
+    const int32_t from = real ? k : 0;  // padding lanes follow lane 0
     links.real[k] = real;
-    links.source[k] = real ? source[k] : &kZero;
-    links.dest[k] = real ? dest[k] : &padOut;
-    links.lag[k] = real ? lag[k] * kLagStep : 0;
-    links.wrap[k] = real ? -1 : 0;
-    if (links.lag[k] > maxLag) maxLag = links.lag[k];
+    links.source[k] = source[from];
+    links.dest[k] = dest[from];
+    links.lag[k] = lag[from] * kLagStep;
+    links.length[k] = std::max(lengths[from], 0);
+    maxLag = std::max(maxLag, links.lag[k]);
+    shortest = std::min(shortest, links.length[k]);
+    longest = std::max(longest, links.length[k]);
   }
+  if (longest == 0) return;
   if (count <= kLanes)
-    RunGroups<1>(filters, links, n, maxLag);
+    RunGroups<1>(filters, links, shortest, longest, maxLag);
   else if (count <= 2 * kLanes)
-    RunGroups<2>(filters, links, n, maxLag);
+    RunGroups<2>(filters, links, shortest, longest, maxLag);
   else
-    RunGroups<3>(filters, links, n, maxLag);
+    RunGroups<3>(filters, links, shortest, longest, maxLag);
 #else
-  (void)filters, (void)source, (void)dest, (void)lag, (void)count, (void)n;
+  (void)filters, (void)source, (void)dest, (void)lag, (void)count, (void)lengths;
 #endif
+}
+
+void RunFilterLanes(tFilter* const* filters, const float* const* source, float* const* dest,
+                    const int32_t* lag, int32_t count, int32_t n) {
+  int32_t lengths[kMaxLaneFilters];
+  for (int32_t k = 0; k < kMaxLaneFilters; ++k) lengths[k] = n;
+  RunFilterLanes(filters, source, dest, lag, count, lengths);
+}
+
+void RunFilterSet(tFilter* const* filters, const float* const* source, float* const* dest,
+                  const int32_t* lag, int32_t count, const int32_t* lengths) {
+  if (FilterLanesAvailable()) {
+    RunFilterLanes(filters, source, dest, lag, count, lengths);
+    return;
+  }
+  // Runs of links of one length, each chain inside one run, as scalar chains.
+  for (int32_t first = 0; first < count;) {
+    int32_t end = first + 1;
+    while (end < count && lengths[end] == lengths[first]) ++end;
+    RunScalarChains(std::make_index_sequence<kMaxLaneFilters>{}, filters + first,
+                    source + first, dest + first, lag + first, end - first, lengths[first]);
+    first = end;
+  }
 }
 
 void RunFilterSet(tFilter* const* filters, const float* const* source, float* const* dest,
                   const int32_t* lag, int32_t count, int32_t n) {
-  if (FilterLanesAvailable()) {
-    RunFilterLanes(filters, source, dest, lag, count, n);
-    return;
-  }
-  RunScalarChains(std::make_index_sequence<kMaxLaneFilters>{}, filters, source, dest, lag,
-                  count, n);
+  int32_t lengths[kMaxLaneFilters];
+  for (int32_t k = 0; k < kMaxLaneFilters; ++k) lengths[k] = n;
+  RunFilterSet(filters, source, dest, lag, count, lengths);
 }
 
 }  // namespace vm

@@ -23,10 +23,18 @@ bool FilterLanesAvailable();
 // filter never waits on the sample its source has just stored. Needs FilterLanesAvailable().
 void RunFilterLanes(tFilter* const* filters, const float* const* source, float* const* dest,
                     const int32_t* lag, int32_t count, int32_t n);
+// The same with a block length per filter (lengths[k] samples for filter k, 0 for none): a
+// filter and its chain's source must have one length.
+void RunFilterLanes(tFilter* const* filters, const float* const* source, float* const* dest,
+                    const int32_t* lag, int32_t count, const int32_t* lengths);
 
 // RunFilterLanes where the processor has them, otherwise the scalar chains in groups of at
 // most four: the same floats either way.
 void RunFilterSet(tFilter* const* filters, const float* const* source, float* const* dest,
                   const int32_t* lag, int32_t count, int32_t n);
+// With a length per filter, as RunFilterLanes; without the lanes, the links of one length
+// that stand next to each other run as one set (a chain must not be split by another length).
+void RunFilterSet(tFilter* const* filters, const float* const* source, float* const* dest,
+                  const int32_t* lag, int32_t count, const int32_t* lengths);
 
 }  // namespace vm

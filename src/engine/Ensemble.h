@@ -135,6 +135,8 @@ class tEnsemble {
   int32_t ChunkLimit() const;
   void WriteChunkRings(const float* in, int32_t length, int32_t firstPos);
   void SectionChunk(int32_t length, int32_t firstPos);
+  void RunSectionEngines(int32_t length);
+  void RunSectionEnginesPipelined(int32_t length);
   void RenderVoices(const tSectionRings& rings, int32_t firstPos, int32_t length);
   void RenderFadingVoices(const tSectionRings& rings, int32_t firstPos, int32_t length);
   void StepAllVoices(const tSectionRings& rings, int32_t pos, float& sumA, float& sumB);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "analysis/FilterLanes.h"
 #include "analysis/Numeric.h"
 
 namespace vm {
@@ -416,17 +417,7 @@ void tOctaver::FilterBlocks(tOctaver* first, tOctaver* second, int32_t n) {
   int32_t count = 0;
   for (tOctaver* o : {first, second})
     if (o && o->scratch) count += o->AddFilterLinks(filters + count, source + count, dest + count, lag + count);
-  auto run = [&]<size_t K>(std::integral_constant<size_t, K>) {
-    RunFilterChains<K>(filters, source, dest, lag, n);
-  };
-  switch (count) {
-    case 3: run(std::integral_constant<size_t, 3>{}); break;
-    case 4: run(std::integral_constant<size_t, 4>{}); break;
-    case 6: run(std::integral_constant<size_t, 6>{}); break;
-    case 7: run(std::integral_constant<size_t, 7>{}); break;
-    case 8: run(std::integral_constant<size_t, 8>{}); break;
-    default: break;
-  }
+  RunFilterSet(filters, source, dest, lag, count, n);
 }
 
 // The cycle logic sample by sample. The half-speed output's low-pass runs in the same loop:

@@ -108,6 +108,10 @@ class tOctaver {
   void ProcessBlock(const float* in, int32_t n, float* halfOut, float* doubleOut);
   void PrepareBlock(const float* in, int32_t n);
   static void FilterBlocks(tOctaver* first, tOctaver* second, int32_t n);
+  // This octaver's filters of the prepared block for RunFilterSet (as FilterBlocks runs
+  // them): at most four; returns how many. Only while FiltersRunInBlocks().
+  int32_t AddFilterLinks(tFilter** filters, const float** source, float** dest, int32_t* lag);
+  bool FiltersRunInBlocks() const;
   void FinishBlock(int32_t n, float* halfOut, float* doubleOut);
 
   tExtremeKeeper Keeper;
@@ -153,8 +157,6 @@ class tOctaver {
     float halfPlayed[kBlock];    // half-speed output before its 14000 Hz low-pass
     uint8_t silence[kBlock];     // the silence detector's verdicts
   };
-  bool FiltersRunInBlocks() const;
-  int32_t AddFilterLinks(tFilter** filters, const float** source, float** dest, int32_t* lag);
   void Advance(float x, float doubleFiltered, float& halfPlayed);
   void AdvanceHeard(float x, float doubleFiltered, float& halfPlayed);
   void ComputeLengths(int32_t fs);

@@ -116,6 +116,51 @@ TEST(FilterLanesTest, EveryCountAndBlockMatchesSampleBySample) {
   }
 }
 
+// Two sets in one call, each at its own place in its own stream: the first four filters
+// and the other eight take blocks of independent random lengths (0 to 70 samples), as an
+// engine filtering a block ahead of another does. Each filter still gives the floats of
+// sample-by-sample filtering.
+TEST(FilterLanesTest, SetsOfDifferentBlockLengthsMatchSampleBySample) {
+  const std::vector<float> input = TestInput();
+  const auto expected = SampleBySample(input, kMaxLaneFilters);
+  using tLengthsRunner = void (*)(tFilter* const*, const float* const*, float* const*,
+                                  const int32_t*, int32_t, const int32_t*);
+  std::vector<std::pair<const char*, tLengthsRunner>> runners = {{"set", &RunFilterSet}};
+  if (FilterLanesAvailable()) runners.push_back({"lanes", &RunFilterLanes});
+  for (const auto& [name, run] : runners) {
+    std::vector<tFilter> filters = Designed(kMaxLaneFilters);
+    std::vector<std::vector<float>> out(kMaxLaneFilters, std::vector<float>(input.size()));
+    std::mt19937 random(3);
+    std::uniform_int_distribution<int32_t> pick(0, 70);
+    const int32_t total = static_cast<int32_t>(input.size());
+    int32_t done[2] = {0, 0};  // samples filtered by the first set and the second
+    while (done[0] < total || done[1] < total) {
+      tFilter* links[kMaxLaneFilters];
+      const float* source[kMaxLaneFilters];
+      float* dest[kMaxLaneFilters];
+      int32_t lag[kMaxLaneFilters], lengths[kMaxLaneFilters];
+      int32_t n[2];
+      for (int set = 0; set < 2; ++set) n[set] = std::min(pick(random), total - done[set]);
+      for (int k = 0; k < kMaxLaneFilters; ++k) {
+        const int set = k < 4 ? 0 : 1;
+        const int32_t at = done[set];
+        links[k] = &filters[k];
+        source[k] = kLinks[k].from < 0 ? input.data() + at : out[kLinks[k].from].data() + at;
+        dest[k] = out[k].data() + at;
+        lag[k] = Depth(k);
+        lengths[k] = n[set];
+      }
+      run(links, source, dest, lag, kMaxLaneFilters, lengths);
+      done[0] += n[0];
+      done[1] += n[1];
+    }
+    for (int k = 0; k < kMaxLaneFilters; ++k)
+      for (size_t i = 0; i < input.size(); ++i)
+        ASSERT_EQ(std::memcmp(&out[k][i], &expected[k][i], sizeof(float)), 0)
+            << name << " filter " << k << " sample " << i;
+  }
+}
+
 // The diverging filter really resets, several times (else the test above would not see
 // the lanes' reset path).
 TEST(FilterLanesTest, TheDivergingFilterResetsRepeatedly) {
