@@ -623,10 +623,12 @@ int32_t SectionPiece(int32_t length) {
 }
 }  // namespace
 
-// The section engines piece by piece, the shifter's filters one piece ahead: the filters of
-// piece k + 1 of the shifter (the keeper's chain and the analyser's low-pass) run in the
-// same vector lanes as both octavers' filters of piece k, so that the serial recursions of
-// all three engines advance together. Every engine still sees its samples in order, so the
+// The section engines piece by piece, the shifter's filters one piece ahead and the bass
+// octaver's output low-pass one piece behind: the filters of piece k + 1 of the shifter (the
+// keeper's chain and the analyser's low-pass), both octavers' filters of piece k and the
+// bass octaver's 14 kHz low-pass of piece k - 1 run in the same vector lanes, so that the
+// serial recursions of all three engines advance together, and the octaver's cycle loop
+// no longer waits on its low-pass. Every engine still sees its samples in order, so the
 // outputs are those of RunSectionEngines.
 void tEnsemble::RunSectionEnginesPipelined(int32_t length) {
   tSectionChunk& c = *sectionChunk;
@@ -637,16 +639,30 @@ void tEnsemble::RunSectionEnginesPipelined(int32_t length) {
   float* dest[kMaxLaneFilters];
   int32_t lag[kMaxLaneFilters], lengths[kMaxLaneFilters];
   // Links from `count` on get `n` samples each; returns the new count.
-  auto add = [&](auto& engine, int32_t count, int32_t n) {
-    const int32_t added = engine.AddFilterLinks(filters + count, source + count, dest + count,
-                                                lag + count);
+  auto lengthsFrom = [&](int32_t count, int32_t added, int32_t n) {
     for (int32_t k = count; k < count + added; ++k) lengths[k] = n;
     return count + added;
+  };
+  auto add = [&](auto& engine, int32_t count, int32_t n) {
+    return lengthsFrom(count,
+                       engine.AddFilterLinks(filters + count, source + count, dest + count,
+                                             lag + count),
+                       n);
+  };
+  // The bass output low-pass of the piece [start, start + n).
+  auto addBassOutput = [&](int32_t count, int32_t start, int32_t n) {
+    if (!bassOn || n <= 0) return count;
+    return lengthsFrom(count,
+                       bassOctaver->AddOutputLink(c.bassPlayed + start, c.bassOut + start,
+                                                  filters + count, source + count,
+                                                  dest + count, lag + count),
+                       n);
   };
   int32_t ahead = std::min(piece, length);  // samples of the shifter's prepared piece
   shifter->PrepareBlock(c.shifterIn, ahead);
   RunFilterSet(filters, source, dest, lag, add(*shifter, 0, ahead), lengths);
   shifter->DetectBlock(ahead);
+  int32_t playedStart = 0, played = 0;  // the bass piece waiting for its low-pass
   for (int32_t start = 0; start < length;) {
     const int32_t n = ahead;
     shifter->PlayBlock(n, c.shiftedHalf + start, c.shiftedUnison + start, c.shiftedDouble + start);
@@ -654,7 +670,7 @@ void tEnsemble::RunSectionEnginesPipelined(int32_t length) {
       c.bassIn[i] = SaneSample(c.shiftedHalf[i]);
       c.altoIn[i] = SaneSample(c.shiftedDouble[i]);
     }
-    int32_t count = 0;
+    int32_t count = addBassOutput(0, playedStart, played);
     if (bassOn) {
       bassOctaver->PrepareBlock(c.bassIn + start, n);
       count = add(*bassOctaver, count, n);
@@ -670,9 +686,16 @@ void tEnsemble::RunSectionEnginesPipelined(int32_t length) {
     }
     RunFilterSet(filters, source, dest, lag, count, lengths);
     if (ahead > 0) shifter->DetectBlock(ahead);
-    if (bassOn) bassOctaver->FinishBlock(n, c.bassOut + start, c.unused);
+    if (bassOn) bassOctaver->PlayBlock(n, c.bassPlayed + start, c.unused);
     if (altoOn) altoOctaver->FinishBlock(n, c.unused, c.altoOut + start);
+    playedStart = start;
+    played = n;
     start += n;
+  }
+  const int32_t count = addBassOutput(0, playedStart, played);
+  if (count > 0) {
+    RunFilterSet(filters, source, dest, lag, count, lengths);
+    bassOctaver->HalfOut = c.bassOut[length - 1];
   }
 }
 

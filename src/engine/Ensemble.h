@@ -203,6 +203,7 @@ class tEnsemble {
     float bassIn[kMaxChunk];       // the octavers' inputs and outputs
     float altoIn[kMaxChunk];
     float bassOut[kMaxChunk];
+    float bassPlayed[kMaxChunk];   // the bass octaver's output before its last low-pass
     float altoOut[kMaxChunk];
     float unused[kMaxChunk];       // the output an octaver does not play
   };

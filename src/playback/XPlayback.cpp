@@ -449,6 +449,30 @@ void tOctaver::FinishBlock(int32_t n, float* halfOut, float* doubleOut) {
   }
 }
 
+void tOctaver::PlayBlock(int32_t n, float* halfPlayed, float* doubleOut) {
+  if (!scratch) return;
+  tBlockScratch& b = *scratch;
+  Keeper.Detect(b.bandLimited, b.states, n);
+  Silence.ProcessBlock(b.input, n, b.silence);
+  for (int32_t i = 0; i < n; ++i) {
+    State = b.states[i];
+    Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
+    Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
+    AdvanceHeard(b.input[i], b.doubleFiltered[i], halfPlayed[i]);
+    doubleOut[i] = DoubleOut;
+  }
+}
+
+int32_t tOctaver::AddOutputLink(const float* halfPlayed, float* halfOut, tFilter** filters,
+                                const float** source, float** dest, int32_t* lag) {
+  if (!HalfOn) return 0;
+  filters[0] = HalfFilter.get();
+  source[0] = halfPlayed;
+  dest[0] = halfOut;
+  lag[0] = 0;
+  return 1;
+}
+
 void tOctaver::ProcessBlock(const float* in, int32_t n, float* halfOut, float* doubleOut) {
   const bool blocks = scratch && FiltersRunInBlocks();
   for (int32_t start = 0; start < n; start += kBlock) {

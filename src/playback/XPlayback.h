@@ -112,6 +112,13 @@ class tOctaver {
   // them): at most four; returns how many. Only while FiltersRunInBlocks().
   int32_t AddFilterLinks(tFilter** filters, const float** source, float** dest, int32_t* lag);
   bool FiltersRunInBlocks() const;
+  // FinishBlock in two steps, so that the half-speed output's low-pass can run in a later
+  // set of filters: PlayBlock leaves the half-speed samples before their low-pass in
+  // halfPlayed (when HalfOn), AddOutputLink names that low-pass from halfPlayed to halfOut
+  // (returns 0 or 1). The caller runs the links in block order and sets HalfOut.
+  void PlayBlock(int32_t n, float* halfPlayed, float* doubleOut);
+  int32_t AddOutputLink(const float* halfPlayed, float* halfOut, tFilter** filters,
+                        const float** source, float** dest, int32_t* lag);
   void FinishBlock(int32_t n, float* halfOut, float* doubleOut);
 
   tExtremeKeeper Keeper;
