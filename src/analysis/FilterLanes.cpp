@@ -248,11 +248,17 @@ void RunFilterLanes(tFilter* const* filters, const float* const* source, float* 
 
 void RunFilterSet(tFilter* const* filters, const float* const* source, float* const* dest,
                   const int32_t* lag, int32_t count, const int32_t* lengths) {
-  if (FilterLanesAvailable()) {
+  int32_t longest = 0;
+  for (int32_t k = 0; k < count; ++k) longest = std::max(longest, lengths[k]);
+  // Below some 48 samples the lanes' set-up and their ramps at both ends (the lags) cost
+  // more than the overlap gains.
+  constexpr int32_t kShortestForLanes = 48;
+  if (FilterLanesAvailable() && longest >= kShortestForLanes) {
     RunFilterLanes(filters, source, dest, lag, count, lengths);
     return;
   }
-  // Runs of links of one length, each chain inside one run, as scalar chains.
+  // Runs of links of one length, each chain inside one run, as scalar chains (each run at
+  // most kMaxLaneFilters links).
   for (int32_t first = 0; first < count;) {
     int32_t end = first + 1;
     while (end < count && lengths[end] == lengths[first]) ++end;

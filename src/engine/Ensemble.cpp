@@ -551,7 +551,9 @@ int32_t tEnsemble::ChunkLimit() const {
 void tEnsemble::SectionChunk(int32_t length, int32_t firstPos) {
   tSectionChunk& c = *sectionChunk;
   for (int32_t i = 0; i < length; ++i) c.shifterIn[i] = SaneSample(c.input[i]);
-  if (shifter->FiltersRunInBlocks())
+  // Short chunks in one go: pieces would be too short for the filter lanes to gain.
+  constexpr int32_t kShortestPipelined = 128;
+  if (length >= kShortestPipelined && shifter->FiltersRunInBlocks())
     RunSectionEnginesPipelined(length);
   else
     RunSectionEngines(length);

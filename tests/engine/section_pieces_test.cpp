@@ -62,7 +62,7 @@ long FirstDifference(const std::vector<float>& a, const std::vector<float>& b) {
 }
 
 // Bass only, alto only and both octavers (seven, eight and eleven filters in the lanes), in
-// blocks that leave a short last piece, blocks of one piece, and sizes that change.
+// blocks that leave a short last piece, chunks too short for pieces, and sizes that change.
 TEST(SectionPieces, UnevenPiecesRenderTheBitsOfOneSampleBlocks) {
   const std::vector<float> input = Voice(44100, 44100.0);
   for (const int split : {1, 2, 5}) {
@@ -74,7 +74,7 @@ TEST(SectionPieces, UnevenPiecesRenderTheBitsOfOneSampleBlocks) {
     for (float v : expected.left) energy += double(v) * v;
     ASSERT_GT(energy, 1.0);
     for (const std::vector<int>& sizes :
-         std::vector<std::vector<int>>{{100}, {1000}, {37, 300, 33, 129, 2, 611}}) {
+         std::vector<std::vector<int>>{{100}, {130}, {1000}, {37, 300, 33, 129, 2, 611}}) {
       SCOPED_TRACE(testing::Message() << "first block " << sizes[0]);
       tVoicemultiply effect(nullptr);
       Configure(effect, split);
