@@ -251,9 +251,11 @@ void RunFilterSet(tFilter* const* filters, const float* const* source, float* co
   int32_t longest = 0;
   for (int32_t k = 0; k < count; ++k) longest = std::max(longest, lengths[k]);
   // Below some 48 samples the lanes' set-up and their ramps at both ends (the lags) cost
-  // more than the overlap gains.
+  // more than the overlap gains; up to four filters overlap as well in scalar chains, whose
+  // step has the shorter latency (no conversions across register halves).
   constexpr int32_t kShortestForLanes = 48;
-  if (FilterLanesAvailable() && longest >= kShortestForLanes) {
+  constexpr int32_t kScalarUpTo = 4;
+  if (FilterLanesAvailable() && longest >= kShortestForLanes && count > kScalarUpTo) {
     RunFilterLanes(filters, source, dest, lag, count, lengths);
     return;
   }

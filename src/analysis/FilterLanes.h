@@ -28,8 +28,8 @@ void RunFilterLanes(tFilter* const* filters, const float* const* source, float* 
 void RunFilterLanes(tFilter* const* filters, const float* const* source, float* const* dest,
                     const int32_t* lag, int32_t count, const int32_t* lengths);
 
-// RunFilterLanes where the processor has them and the longest block reaches 48 samples,
-// otherwise the scalar chains: the same floats either way.
+// RunFilterLanes where the processor has them, for more than four filters whose longest
+// block reaches 48 samples; otherwise the scalar chains: the same floats either way.
 void RunFilterSet(tFilter* const* filters, const float* const* source, float* const* dest,
                   const int32_t* lag, int32_t count, int32_t n);
 // With a length per filter, as RunFilterLanes; without the lanes, the links of one length
