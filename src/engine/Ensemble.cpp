@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "analysis/FilterLanes.h"
 #include "analysis/Filters.h"
 #include "analysis/Numeric.h"
 
@@ -576,21 +577,13 @@ int32_t tEnsemble::ChunkLimitFor(float rateHz, int32_t ringLength) {
 void tEnsemble::SectionChunk(int32_t length, int32_t firstPos) {
   tSectionChunk& c = *sectionChunk;
   for (int32_t i = 0; i < length; ++i) c.shifterIn[i] = SaneSample(c.input[i]);
-  shifter->ProcessBlock(c.shifterIn, length, c.shiftedHalf, c.shiftedUnison, c.shiftedDouble);
+  // Short chunks in one go: pieces would be too short for the filter lanes to gain.
+  constexpr int32_t kShortestPipelined = 128;
+  if (length >= kShortestPipelined && shifter->FiltersRunInBlocks())
+    RunSectionEnginesPipelined(length);
+  else
+    RunSectionEngines(length);
   const bool bassOn = sections.bass.on, altoOn = sections.alto.on;
-  for (int32_t i = 0; i < length; ++i) {
-    c.bassIn[i] = SaneSample(c.shiftedHalf[i]);
-    c.altoIn[i] = SaneSample(c.shiftedDouble[i]);
-  }
-  for (int32_t start = 0; start < length; start += tOctaver::kBlock) {
-    const int32_t n = std::min(tOctaver::kBlock, length - start);
-    if (bassOn) bassOctaver->PrepareBlock(c.bassIn + start, n);
-    if (altoOn) altoOctaver->PrepareBlock(c.altoIn + start, n);
-    tOctaver::FilterBlocks(bassOn ? bassOctaver.get() : nullptr,
-                           altoOn ? altoOctaver.get() : nullptr, n);
-    if (bassOn) bassOctaver->FinishBlock(n, c.bassOut + start, c.unused);
-    if (altoOn) altoOctaver->FinishBlock(n, c.unused, c.altoOut + start);
-  }
   const int32_t settled = fade.Length();
   auto write = [&](float* ring, int32_t pos, float value, tSection& section) {
     if (section.warmUp > 0) {
@@ -624,6 +617,113 @@ void tEnsemble::SectionChunk(int32_t length, int32_t firstPos) {
         unisonRing[pos] = unisonPlain + fade.Weight(shift) * (shifted - unisonPlain);
     }
     if (altoOn) write(altoRing.get(), pos, c.altoLevel[i] * SaneSample(c.altoOut[i]), sections.alto);
+  }
+}
+
+// The section engines one after the other: the shifter over the whole chunk, then both
+// octavers side by side.
+void tEnsemble::RunSectionEngines(int32_t length) {
+  tSectionChunk& c = *sectionChunk;
+  shifter->ProcessBlock(c.shifterIn, length, c.shiftedHalf, c.shiftedUnison, c.shiftedDouble);
+  const bool bassOn = sections.bass.on, altoOn = sections.alto.on;
+  for (int32_t i = 0; i < length; ++i) {
+    c.bassIn[i] = SaneSample(c.shiftedHalf[i]);
+    c.altoIn[i] = SaneSample(c.shiftedDouble[i]);
+  }
+  for (int32_t start = 0; start < length; start += tOctaver::kBlock) {
+    const int32_t n = std::min(tOctaver::kBlock, length - start);
+    if (bassOn) bassOctaver->PrepareBlock(c.bassIn + start, n);
+    if (altoOn) altoOctaver->PrepareBlock(c.altoIn + start, n);
+    tOctaver::FilterBlocks(bassOn ? bassOctaver.get() : nullptr,
+                           altoOn ? altoOctaver.get() : nullptr, n);
+    if (bassOn) bassOctaver->FinishBlock(n, c.bassOut + start, c.unused);
+    if (altoOn) altoOctaver->FinishBlock(n, c.unused, c.altoOut + start);
+  }
+}
+
+namespace {
+// Samples per piece of a chunk in the pipelined section engines: a quarter of the chunk
+// within 32 to 128 samples (short chunks in one piece). Shorter pieces overlap more of the
+// shifter's filtering; each piece costs its filters' ramp up and down (their lags).
+int32_t SectionPiece(int32_t length) {
+  if (length < 32) return length;
+  return std::clamp((length + 3) / 4, 32, 128);
+}
+}  // namespace
+
+// The section engines piece by piece, the shifter's filters one piece ahead and the bass
+// octaver's output low-pass one piece behind: the filters of piece k + 1 of the shifter (the
+// keeper's chain and the analyser's low-pass), both octavers' filters of piece k and the
+// bass octaver's 14 kHz low-pass of piece k - 1 run in the same vector lanes, so that the
+// serial recursions of all three engines advance together, and the octaver's cycle loop
+// no longer waits on its low-pass. Every engine still sees its samples in order, so the
+// outputs are those of RunSectionEngines.
+void tEnsemble::RunSectionEnginesPipelined(int32_t length) {
+  tSectionChunk& c = *sectionChunk;
+  const bool bassOn = sections.bass.on, altoOn = sections.alto.on;
+  const int32_t piece = SectionPiece(length);
+  tFilter* filters[kMaxLaneFilters];
+  const float* source[kMaxLaneFilters];
+  float* dest[kMaxLaneFilters];
+  int32_t lag[kMaxLaneFilters], lengths[kMaxLaneFilters];
+  // Links from `count` on get `n` samples each; returns the new count.
+  auto lengthsFrom = [&](int32_t count, int32_t added, int32_t n) {
+    for (int32_t k = count; k < count + added; ++k) lengths[k] = n;
+    return count + added;
+  };
+  auto add = [&](auto& engine, int32_t count, int32_t n) {
+    return lengthsFrom(count,
+                       engine.AddFilterLinks(filters + count, source + count, dest + count,
+                                             lag + count),
+                       n);
+  };
+  // The bass output low-pass of the piece [start, start + n).
+  auto addBassOutput = [&](int32_t count, int32_t start, int32_t n) {
+    if (!bassOn || n <= 0) return count;
+    return lengthsFrom(count,
+                       bassOctaver->AddOutputLink(c.bassPlayed + start, c.bassOut + start,
+                                                  filters + count, source + count,
+                                                  dest + count, lag + count),
+                       n);
+  };
+  int32_t ahead = std::min(piece, length);  // samples of the shifter's prepared piece
+  shifter->PrepareBlock(c.shifterIn, ahead);
+  RunFilterSet(filters, source, dest, lag, add(*shifter, 0, ahead), lengths);
+  shifter->DetectBlock(ahead);
+  int32_t playedStart = 0, played = 0;  // the bass piece waiting for its low-pass
+  for (int32_t start = 0; start < length;) {
+    const int32_t n = ahead;
+    shifter->PlayBlock(n, c.shiftedHalf + start, c.shiftedUnison + start, c.shiftedDouble + start);
+    for (int32_t i = start; i < start + n; ++i) {
+      c.bassIn[i] = SaneSample(c.shiftedHalf[i]);
+      c.altoIn[i] = SaneSample(c.shiftedDouble[i]);
+    }
+    int32_t count = addBassOutput(0, playedStart, played);
+    if (bassOn) {
+      bassOctaver->PrepareBlock(c.bassIn + start, n);
+      count = add(*bassOctaver, count, n);
+    }
+    if (altoOn) {
+      altoOctaver->PrepareBlock(c.altoIn + start, n);
+      count = add(*altoOctaver, count, n);
+    }
+    ahead = std::min(piece, length - (start + n));
+    if (ahead > 0) {
+      shifter->PrepareBlock(c.shifterIn + start + n, ahead);
+      count = add(*shifter, count, ahead);
+    }
+    RunFilterSet(filters, source, dest, lag, count, lengths);
+    if (ahead > 0) shifter->DetectBlock(ahead);
+    if (bassOn) bassOctaver->PlayBlock(n, c.bassPlayed + start, c.unused);
+    if (altoOn) altoOctaver->FinishBlock(n, c.unused, c.altoOut + start);
+    playedStart = start;
+    played = n;
+    start += n;
+  }
+  const int32_t count = addBassOutput(0, playedStart, played);
+  if (count > 0) {
+    RunFilterSet(filters, source, dest, lag, count, lengths);
+    bassOctaver->HalfOut = c.bassOut[length - 1];
   }
 }
 

@@ -136,6 +136,8 @@ class tEnsemble {
   static int32_t ChunkLimitFor(float rateHz, int32_t ringLength);
   void WriteChunkRings(const float* in, int32_t length, int32_t firstPos);
   void SectionChunk(int32_t length, int32_t firstPos);
+  void RunSectionEngines(int32_t length);
+  void RunSectionEnginesPipelined(int32_t length);
   void RenderVoices(const tSectionRings& rings, int32_t firstPos, int32_t length);
   void RenderFadingVoices(const tSectionRings& rings, int32_t firstPos, int32_t length);
   void StepAllVoices(const tSectionRings& rings, int32_t pos, float& sumA, float& sumB);
@@ -203,6 +205,7 @@ class tEnsemble {
     float bassIn[kMaxChunk];       // the octavers' inputs and outputs
     float altoIn[kMaxChunk];
     float bassOut[kMaxChunk];
+    float bassPlayed[kMaxChunk];   // the bass octaver's output before its last low-pass
     float altoOut[kMaxChunk];
     float unused[kMaxChunk];       // the output an octaver does not play
   };

@@ -307,49 +307,81 @@ bool tFormantShifter::FiltersRunInBlocks() const {
   return Keeper.FiltersRunInBlocks() && tBiquadRun::Handles(Analyser.filter);
 }
 
-// The keeper's three filters and the analyser's low-pass over one prepared block, side by
-// side, then the keeper's polarities.
-void tFormantShifter::FilterBlock(int32_t n) {
+void tFormantShifter::PrepareBlock(const float* in, int32_t n) {
   tBlockScratch& b = *scratch;
-  tFilter* const filters[] = {&Keeper.highPass, &Keeper.lowPass1, &Keeper.lowPass2,
-                              &Analyser.filter};
-  const float* const source[] = {b.keeperInput, b.highPassed, b.lowPassed, b.analyserInput};
-  float* const dest[] = {b.highPassed, b.lowPassed, b.bandLimited, b.analysed};
-  const int32_t lag[] = {0, 1, 2, 0};
-  RunFilterChains<4>(filters, source, dest, lag, n);
+  for (int32_t i = 0; i < n; ++i) {
+    b.input[i] = RingInput(in[i]);
+    b.keeperInput[i] = tExtremeKeeper::FilterInput(b.input[i]);
+    b.analyserInput[i] = SaneSample(b.input[i]);
+  }
+}
+
+// The keeper's three filters (a chain) and the analyser's low-pass beside them.
+int32_t tFormantShifter::AddFilterLinks(tFilter** filters, const float** source, float** dest,
+                                        int32_t* lag) {
+  tBlockScratch& b = *scratch;
+  tFilter* const links[] = {&Keeper.highPass, &Keeper.lowPass1, &Keeper.lowPass2,
+                            &Analyser.filter};
+  const float* const from[] = {b.keeperInput, b.highPassed, b.lowPassed, b.analyserInput};
+  float* const to[] = {b.highPassed, b.lowPassed, b.bandLimited, b.analysed};
+  const int32_t behind[] = {0, 1, 2, 0};
+  for (int32_t k = 0; k < 4; ++k) {
+    filters[k] = links[k];
+    source[k] = from[k];
+    dest[k] = to[k];
+    lag[k] = behind[k];
+  }
+  return 4;
+}
+
+void tFormantShifter::DetectBlock(int32_t n) {
+  tBlockScratch& b = *scratch;
   Keeper.Detect(b.bandLimited, b.states, n);
+}
+
+void tFormantShifter::PlayBlock(int32_t n, float* half, float* unison, float* dbl) {
+  if (RingLength == 0) return;
+  tBlockScratch& b = *scratch;
+  deferring = true;
+  RunPendingStep();  // a cycle's work spread over the blocks after it
+  for (int32_t i = 0; i < n; ++i) {
+    State = b.states[i];
+    Advance(b.input[i], b.analyserInput[i], b.analysed[i]);
+    half[i] = HalfOut;
+    unison[i] = UnisonOut;
+    dbl[i] = DoubleOut;
+  }
+  deferring = false;
 }
 
 void tFormantShifter::ProcessBlock(const float* in, int32_t n, float* half, float* unison,
                                    float* dbl) {
   if (RingLength == 0) return;
   const bool blocks = FiltersRunInBlocks();
-  tBlockScratch& b = *scratch;
-  deferring = true;
   for (int32_t start = 0; start < n; start += kBlock) {
     const int32_t length = std::min(kBlock, n - start);
-    RunPendingStep();  // a cycle's work spread over the blocks after it
     if (blocks) {
-      for (int32_t i = 0; i < length; ++i) {
-        b.input[i] = RingInput(in[start + i]);
-        b.keeperInput[i] = tExtremeKeeper::FilterInput(b.input[i]);
-        b.analyserInput[i] = SaneSample(b.input[i]);
-      }
-      FilterBlock(length);
+      PrepareBlock(in + start, length);
+      tFilter* filters[4];
+      const float* source[4];
+      float* dest[4];
+      int32_t lag[4];
+      AddFilterLinks(filters, source, dest, lag);
+      RunFilterChains<4>(filters, source, dest, lag, length);
+      DetectBlock(length);
+      PlayBlock(length, half + start, unison + start, dbl + start);
+      continue;
     }
-    for (int32_t i = 0; i < length; ++i) {
-      if (blocks) {
-        State = b.states[i];
-        Advance(b.input[i], b.analyserInput[i], b.analysed[i]);
-      } else {
-        Process(in[start + i]);
-      }
-      half[start + i] = HalfOut;
-      unison[start + i] = UnisonOut;
-      dbl[start + i] = DoubleOut;
+    deferring = true;
+    RunPendingStep();
+    for (int32_t i = start; i < start + length; ++i) {
+      Process(in[i]);
+      half[i] = HalfOut;
+      unison[i] = UnisonOut;
+      dbl[i] = DoubleOut;
     }
+    deferring = false;
   }
-  deferring = false;
 }
 
 }  // namespace vm

@@ -72,6 +72,18 @@ class tFormantShifter {
   // analyser's filters run side by side over each block of up to kBlock samples.
   static constexpr int32_t kBlock = 256;  // samples
   void ProcessBlock(const float* in, int32_t n, float* half, float* unison, float* dbl);
+  // The block form in steps, for up to kBlock samples, so that a caller can run this
+  // block's filters beside other engines' filters (RunFilterSet): PrepareBlock stores the
+  // filters' inputs, AddFilterLinks names the filters (returns how many), DetectBlock reads
+  // the keeper's polarities from their outputs, PlayBlock runs the cycle logic and the heads.
+  // A block may be prepared and filtered while the one before it is played no more:
+  // PlayBlock(n) consumes what PrepareBlock stored, so the next PrepareBlock follows it.
+  // Only while FiltersRunInBlocks().
+  bool FiltersRunInBlocks() const;
+  void PrepareBlock(const float* in, int32_t n);
+  int32_t AddFilterLinks(tFilter** filters, const float** source, float** dest, int32_t* lag);
+  void DetectBlock(int32_t n);
+  void PlayBlock(int32_t n, float* half, float* unison, float* dbl);
 
   // Switches: plain fields, written by the engine on the audio thread before each block.
   bool HalfOn = true, UnisonOn = true, DoubleOn = true;
@@ -110,8 +122,6 @@ class tFormantShifter {
     float analysed[kBlock];     // the analyser's low-passed input
   };
   static float RingInput(float x);
-  bool FiltersRunInBlocks() const;
-  void FilterBlock(int32_t n);
   void Advance(float x, float analyserInput, float analysed);
   void AnalyseCycle();
   bool DecideBoundary(int32_t p);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "analysis/FilterLanes.h"
 #include "analysis/Numeric.h"
 
 namespace vm {
@@ -416,6 +417,13 @@ void tOctaver::FilterBlocks(tOctaver* first, tOctaver* second, int32_t n) {
   int32_t count = 0;
   for (tOctaver* o : {first, second})
     if (o && o->scratch) count += o->AddFilterLinks(filters + count, source + count, dest + count, lag + count);
+  // Long blocks in the vector lanes; short ones (single samples from small host blocks)
+  // straight into the scalar chains, without the set's dispatch.
+  constexpr int32_t kShortestForLanes = 48;
+  if (FilterLanesAvailable() && n >= kShortestForLanes) {
+    RunFilterSet(filters, source, dest, lag, count, n);
+    return;
+  }
   auto run = [&]<size_t K>(std::integral_constant<size_t, K>) {
     RunFilterChains<K>(filters, source, dest, lag, n);
   };
@@ -425,7 +433,7 @@ void tOctaver::FilterBlocks(tOctaver* first, tOctaver* second, int32_t n) {
     case 6: run(std::integral_constant<size_t, 6>{}); break;
     case 7: run(std::integral_constant<size_t, 7>{}); break;
     case 8: run(std::integral_constant<size_t, 8>{}); break;
-    default: break;
+    default: RunFilterSet(filters, source, dest, lag, count, n); break;
   }
 }
 
@@ -456,6 +464,30 @@ void tOctaver::FinishBlock(int32_t n, float* halfOut, float* doubleOut) {
     for (int32_t i = 0; i < n; ++i) advance(i);
     std::fill(halfOut, halfOut + n, HalfOut);
   }
+}
+
+void tOctaver::PlayBlock(int32_t n, float* halfPlayed, float* doubleOut) {
+  if (!scratch) return;
+  tBlockScratch& b = *scratch;
+  Keeper.Detect(b.bandLimited, b.states, n);
+  Silence.ProcessBlock(b.input, n, b.silence);
+  for (int32_t i = 0; i < n; ++i) {
+    State = b.states[i];
+    Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
+    Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
+    AdvanceHeard(b.input[i], b.doubleFiltered[i], halfPlayed[i]);
+    doubleOut[i] = DoubleOut;
+  }
+}
+
+int32_t tOctaver::AddOutputLink(const float* halfPlayed, float* halfOut, tFilter** filters,
+                                const float** source, float** dest, int32_t* lag) {
+  if (!HalfOn) return 0;
+  filters[0] = HalfFilter.get();
+  source[0] = halfPlayed;
+  dest[0] = halfOut;
+  lag[0] = 0;
+  return 1;
 }
 
 void tOctaver::ProcessBlock(const float* in, int32_t n, float* halfOut, float* doubleOut) {

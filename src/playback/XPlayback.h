@@ -108,6 +108,17 @@ class tOctaver {
   void ProcessBlock(const float* in, int32_t n, float* halfOut, float* doubleOut);
   void PrepareBlock(const float* in, int32_t n);
   static void FilterBlocks(tOctaver* first, tOctaver* second, int32_t n);
+  // This octaver's filters of the prepared block for RunFilterSet (as FilterBlocks runs
+  // them): at most four; returns how many. Only while FiltersRunInBlocks().
+  int32_t AddFilterLinks(tFilter** filters, const float** source, float** dest, int32_t* lag);
+  bool FiltersRunInBlocks() const;
+  // FinishBlock in two steps, so that the half-speed output's low-pass can run in a later
+  // set of filters: PlayBlock leaves the half-speed samples before their low-pass in
+  // halfPlayed (when HalfOn), AddOutputLink names that low-pass from halfPlayed to halfOut
+  // (returns 0 or 1). The caller runs the links in block order and sets HalfOut.
+  void PlayBlock(int32_t n, float* halfPlayed, float* doubleOut);
+  int32_t AddOutputLink(const float* halfPlayed, float* halfOut, tFilter** filters,
+                        const float** source, float** dest, int32_t* lag);
   void FinishBlock(int32_t n, float* halfOut, float* doubleOut);
 
   tExtremeKeeper Keeper;
@@ -153,8 +164,6 @@ class tOctaver {
     float halfPlayed[kBlock];    // half-speed output before its 14000 Hz low-pass
     uint8_t silence[kBlock];     // the silence detector's verdicts
   };
-  bool FiltersRunInBlocks() const;
-  int32_t AddFilterLinks(tFilter** filters, const float** source, float** dest, int32_t* lag);
   void Advance(float x, float doubleFiltered, float& halfPlayed);
   void AdvanceHeard(float x, float doubleFiltered, float& halfPlayed);
   void ComputeLengths(int32_t fs);

@@ -1,0 +1,280 @@
+#include "analysis/FilterLanes.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define VM_FILTER_LANES 1
+#else
+#define VM_FILTER_LANES 0
+#endif
+
+namespace vm {
+
+namespace {
+
+template <size_t... K>
+void RunScalarChains(std::index_sequence<K...>, tFilter* const* filters,
+                     const float* const* source, float* const* dest, const int32_t* lag,
+                     int32_t count, int32_t n) {
+  ((count == static_cast<int32_t>(K + 1) ? RunFilterChains<K + 1>(filters, source, dest, lag, n)
+                                         : void()),
+   ...);
+}
+
+#if VM_FILTER_LANES
+const bool kLanesAvailable = [] {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") != 0 && __builtin_cpu_supports("fma") != 0;
+}();
+
+constexpr int32_t kLanes = 4;     // doubles per 256-bit register
+constexpr int32_t kLagStep = 3;   // iterations between a chained filter and its source
+constexpr double kGuard = 1e-20;  // subtracted from every output, as tFilter does
+
+// Where each lane reads and writes. Padding lanes (beyond `count`) read what lane 0 reads,
+// with zero coefficients, and store nothing.
+struct tLaneLinks {
+  const float* source[kMaxLaneFilters];
+  float* dest[kMaxLaneFilters];
+  int32_t lag[kMaxLaneFilters];     // iterations
+  int32_t length[kMaxLaneFilters];  // samples of the lane's block
+  bool real[kMaxLaneFilters];
+  // From iteration maxLag on, while every lane runs: iteration maxLag + t reads
+  // from[k][t] and writes to[k][t] (sample t + maxLag - lag).
+  const float* from[kMaxLaneFilters];
+  float* to[kMaxLaneFilters];
+};
+
+template <int G>
+struct tLaneState {
+  __m256d b0[G], b1[G], negA1[G], negA2[G];  // coefficients, feedback negated
+  __m256d x1[G], x2[G], y1[G], y2[G];        // memories, floats held as doubles
+};
+
+// SaneSample lane by lane (a rare path: only when some input is beyond the limit or NaN).
+__attribute__((target("avx2,fma"))) __m128 SaneLanes(__m128 x) {
+  alignas(16) float v[kLanes];
+  _mm_store_ps(v, x);
+  for (float& s : v) s = SaneSample(s);
+  return _mm_load_ps(v);
+}
+
+// One iteration of group g at iteration i: lane l runs sample i - lag of filter 4g + l.
+// Edge: some lanes' samples lie outside the block; those lanes keep their memories.
+// Middle (not Edge): t = i - maxLag, every lane's sample inside its block.
+template <int G, bool Edge>
+__attribute__((target("avx2,fma"), always_inline)) inline void StepGroup(
+    tLaneState<G>& s, const tLaneLinks& links, int g, int32_t i, int32_t t) {
+  int32_t at[kLanes];
+  bool active[kLanes];
+  float in[kLanes];
+  for (int l = 0; l < kLanes; ++l) {
+    const int k = g * kLanes + l;
+    if constexpr (Edge) {
+      const int32_t j = i - links.lag[k];
+      active[l] = j >= 0 && j < links.length[k];
+      at[l] = j;
+      in[l] = active[l] ? links.source[k][j] : 0.0f;
+    } else {
+      active[l] = true;
+      in[l] = links.from[k][t];
+    }
+  }
+  __m128 xf = _mm_setr_ps(in[0], in[1], in[2], in[3]);
+  const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  const __m128 inRange = _mm_cmple_ps(_mm_and_ps(xf, absMask), _mm_set1_ps(kSampleLimit));
+  if (_mm_movemask_ps(inRange) != 0xf) [[unlikely]] xf = SaneLanes(xf);
+  const __m256d x = _mm256_cvtps_pd(xf);
+  __m256d sum = _mm256_mul_pd(s.b0[g], x);
+  sum = _mm256_fmadd_pd(s.b1[g], s.x1[g], sum);
+  sum = _mm256_fmadd_pd(s.b0[g], s.x2[g], sum);
+  sum = _mm256_fmadd_pd(s.negA1[g], s.y1[g], sum);
+  sum = _mm256_fmadd_pd(s.negA2[g], s.y2[g], sum);
+  sum = _mm256_sub_pd(sum, _mm256_set1_pd(kGuard));
+  __m128 yf = _mm256_cvtpd_ps(sum);
+  const __m128 finite = _mm_cmple_ps(_mm_and_ps(yf, absMask),
+                                     _mm_set1_ps(std::numeric_limits<float>::max()));
+  __m256d y = _mm256_cvtps_pd(yf);
+  __m256d newX1 = x, newX2 = s.x1[g], newY1 = y, newY2 = s.y1[g];
+  if (_mm_movemask_ps(finite) != 0xf) [[unlikely]] {
+    // A lane whose output is not finite forgets its history and outputs 0 (as
+    // tFilter::Process); an inactive lane's result is dropped below anyway.
+    const __m128 keepF = finite;
+    const __m256d keep = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(_mm_castps_si128(keepF)));
+    yf = _mm_and_ps(yf, keepF);
+    y = _mm256_and_pd(y, keep);
+    newX1 = _mm256_and_pd(newX1, keep);
+    newX2 = _mm256_and_pd(newX2, keep);
+    newY1 = _mm256_and_pd(newY1, keep);
+    newY2 = _mm256_and_pd(newY2, keep);
+  }
+  if constexpr (Edge) {
+    const __m256d on = _mm256_castsi256_pd(_mm256_setr_epi64x(
+        active[0] ? -1 : 0, active[1] ? -1 : 0, active[2] ? -1 : 0, active[3] ? -1 : 0));
+    s.x2[g] = _mm256_blendv_pd(s.x2[g], newX2, on);
+    s.x1[g] = _mm256_blendv_pd(s.x1[g], newX1, on);
+    s.y2[g] = _mm256_blendv_pd(s.y2[g], newY2, on);
+    s.y1[g] = _mm256_blendv_pd(s.y1[g], newY1, on);
+  } else {
+    s.x2[g] = newX2;
+    s.x1[g] = newX1;
+    s.y2[g] = newY2;
+    s.y1[g] = newY1;
+  }
+  int32_t bits[kLanes];
+  bits[0] = _mm_extract_ps(yf, 0);
+  bits[1] = _mm_extract_ps(yf, 1);
+  bits[2] = _mm_extract_ps(yf, 2);
+  bits[3] = _mm_extract_ps(yf, 3);
+  for (int l = 0; l < kLanes; ++l) {
+    const int k = g * kLanes + l;
+    if (!links.real[k]) continue;
+    if constexpr (Edge) {
+      if (active[l]) std::memcpy(&links.dest[k][at[l]], &bits[l], sizeof(float));
+    } else {
+      std::memcpy(&links.to[k][t], &bits[l], sizeof(float));
+    }
+  }
+}
+
+template <int G, bool Edge>
+__attribute__((target("avx2,fma"), always_inline)) inline void StepAll(
+    tLaneState<G>& s, const tLaneLinks& links, int32_t i, int32_t t) {
+#pragma GCC unroll 4
+  for (int g = 0; g < G; ++g) StepGroup<G, Edge>(s, links, g, i, t);
+}
+
+// A field of group g's four filters as doubles; 0 in padding lanes.
+__attribute__((target("avx2,fma"))) inline __m256d LaneValues(tFilter* const* filters,
+                                                            const tLaneLinks& links, int g,
+                                                            float tFilter::*field) {
+  alignas(32) double v[kLanes];
+  for (int l = 0; l < kLanes; ++l) {
+    const int k = g * kLanes + l;
+    v[l] = links.real[k] ? filters[k]->*field : 0.0;
+  }
+  return _mm256_load_pd(v);
+}
+
+template <int G>
+__attribute__((target("avx2,fma"))) void RunGroups(tFilter* const* filters,
+                                                   tLaneLinks& links, int32_t shortest,
+                                                   int32_t longest, int32_t maxLag) {
+  tLaneState<G> s;
+  for (int g = 0; g < G; ++g) {
+    s.b0[g] = LaneValues(filters, links, g, &tFilter::b0);
+    s.b1[g] = LaneValues(filters, links, g, &tFilter::b1);
+    s.negA1[g] = _mm256_sub_pd(_mm256_setzero_pd(), LaneValues(filters, links, g, &tFilter::a1));
+    s.negA2[g] = _mm256_sub_pd(_mm256_setzero_pd(), LaneValues(filters, links, g, &tFilter::a2));
+    s.x1[g] = LaneValues(filters, links, g, &tFilter::x1);
+    s.x2[g] = LaneValues(filters, links, g, &tFilter::x2);
+    s.y1[g] = LaneValues(filters, links, g, &tFilter::y1);
+    s.y2[g] = LaneValues(filters, links, g, &tFilter::y2);
+  }
+  // Iterations maxLag .. shortest - 1 run a sample in every lane.
+  int32_t i = 0;
+  for (; i < maxLag && i < shortest; ++i) StepAll<G, true>(s, links, i, 0);
+  if (i < shortest) {
+    for (int k = 0; k < G * kLanes; ++k) {
+      links.from[k] = links.source[k] + (maxLag - links.lag[k]);
+      links.to[k] = links.dest[k] + (maxLag - links.lag[k]);
+    }
+    for (; i < shortest; ++i) StepAll<G, false>(s, links, i, i - maxLag);
+  }
+  for (; i < longest + maxLag; ++i) StepAll<G, true>(s, links, i, 0);
+  for (int g = 0; g < G; ++g) {
+    alignas(32) double x1[kLanes], x2[kLanes], y1[kLanes], y2[kLanes];
+    _mm256_store_pd(x1, s.x1[g]);
+    _mm256_store_pd(x2, s.x2[g]);
+    _mm256_store_pd(y1, s.y1[g]);
+    _mm256_store_pd(y2, s.y2[g]);
+    for (int l = 0; l < kLanes; ++l) {
+      const int k = g * kLanes + l;
+      if (!links.real[k]) continue;
+      filters[k]->x1 = static_cast<float>(x1[l]);
+      filters[k]->x2 = static_cast<float>(x2[l]);
+      filters[k]->y1 = static_cast<float>(y1[l]);
+      filters[k]->y2 = static_cast<float>(y2[l]);
+    }
+  }
+}
+#else
+const bool kLanesAvailable = false;
+#endif
+}  // namespace
+
+bool FilterLanesAvailable() { return kLanesAvailable; }
+
+void RunFilterLanes(tFilter* const* filters, const float* const* source, float* const* dest,
+                    const int32_t* lag, int32_t count, const int32_t* lengths) {
+#if VM_FILTER_LANES
+  if (count <= 0 || count > kMaxLaneFilters) return;
+  tLaneLinks links;
+  int32_t maxLag = 0, shortest = std::max(lengths[0], 0), longest = 0;
+  for (int32_t k = 0; k < kMaxLaneFilters; ++k) {
+    const bool real = k < count;
+    const int32_t from = real ? k : 0;  // padding lanes follow lane 0
+    links.real[k] = real;
+    links.source[k] = source[from];
+    links.dest[k] = dest[from];
+    links.lag[k] = lag[from] * kLagStep;
+    links.length[k] = std::max(lengths[from], 0);
+    maxLag = std::max(maxLag, links.lag[k]);
+    shortest = std::min(shortest, links.length[k]);
+    longest = std::max(longest, links.length[k]);
+  }
+  if (longest == 0) return;
+  if (count <= kLanes)
+    RunGroups<1>(filters, links, shortest, longest, maxLag);
+  else if (count <= 2 * kLanes)
+    RunGroups<2>(filters, links, shortest, longest, maxLag);
+  else
+    RunGroups<3>(filters, links, shortest, longest, maxLag);
+#else
+  (void)filters, (void)source, (void)dest, (void)lag, (void)count, (void)lengths;
+#endif
+}
+
+void RunFilterLanes(tFilter* const* filters, const float* const* source, float* const* dest,
+                    const int32_t* lag, int32_t count, int32_t n) {
+  int32_t lengths[kMaxLaneFilters];
+  for (int32_t k = 0; k < kMaxLaneFilters; ++k) lengths[k] = n;
+  RunFilterLanes(filters, source, dest, lag, count, lengths);
+}
+
+void RunFilterSet(tFilter* const* filters, const float* const* source, float* const* dest,
+                  const int32_t* lag, int32_t count, const int32_t* lengths) {
+  int32_t longest = 0;
+  for (int32_t k = 0; k < count; ++k) longest = std::max(longest, lengths[k]);
+  // Below some 48 samples the lanes' set-up and their ramps at both ends (the lags) cost
+  // more than the overlap gains; up to four filters overlap as well in scalar chains, whose
+  // step has the shorter latency (no conversions across register halves).
+  constexpr int32_t kShortestForLanes = 48;
+  constexpr int32_t kScalarUpTo = 4;
+  if (FilterLanesAvailable() && longest >= kShortestForLanes && count > kScalarUpTo) {
+    RunFilterLanes(filters, source, dest, lag, count, lengths);
+    return;
+  }
+  // Runs of links of one length, each chain inside one run, as scalar chains (each run at
+  // most kMaxLaneFilters links).
+  for (int32_t first = 0; first < count;) {
+    int32_t end = first + 1;
+    while (end < count && lengths[end] == lengths[first]) ++end;
+    RunScalarChains(std::make_index_sequence<kMaxLaneFilters>{}, filters + first,
+                    source + first, dest + first, lag + first, end - first, lengths[first]);
+    first = end;
+  }
+}
+
+void RunFilterSet(tFilter* const* filters, const float* const* source, float* const* dest,
+                  const int32_t* lag, int32_t count, int32_t n) {
+  int32_t lengths[kMaxLaneFilters];
+  for (int32_t k = 0; k < kMaxLaneFilters; ++k) lengths[k] = n;
+  RunFilterSet(filters, source, dest, lag, count, lengths);
+}
+
+}  // namespace vm
