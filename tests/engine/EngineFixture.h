@@ -2,6 +2,8 @@
 // both outputs.
 #pragma once
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "vst/Voicemultiply.h"
@@ -22,6 +24,30 @@ inline tStereo Render(tVoicemultiply& effect, const std::vector<float>& input, i
     effect.processReplacing(inputs, outputs, n);
   }
   return out;
+}
+
+// The effect fed blocks whose sizes cycle through `sizes`: a host that changes its block
+// size from one block to the next.
+inline tStereo RenderInBlocksOf(tVoicemultiply& effect, const std::vector<float>& input,
+                                const std::vector<int>& sizes) {
+  tStereo out{std::vector<float>(input.size()), std::vector<float>(input.size())};
+  std::vector<float> in(input);
+  size_t next = 0;
+  for (size_t start = 0; start < input.size(); next = (next + 1) % sizes.size()) {
+    const int n = static_cast<int>(std::min<size_t>(sizes[next], input.size() - start));
+    float* inputs[] = {in.data() + start};
+    float* outputs[] = {out.left.data() + start, out.right.data() + start};
+    effect.processReplacing(inputs, outputs, n);
+    start += static_cast<size_t>(n);
+  }
+  return out;
+}
+
+// Index of the first sample whose bits differ, or -1.
+inline long FirstDifference(const std::vector<float>& a, const std::vector<float>& b) {
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0) return static_cast<long>(i);
+  return -1;
 }
 
 // The engine takes settings at the start of a block: an empty block applies what the

@@ -55,31 +55,6 @@ std::vector<float> TestSignal(size_t length, double rateHz) {
   return x;
 }
 
-// The effect fed blocks whose sizes cycle through `sizes`: a host that changes its block
-// size, so that chunks of whole groups of eight, chunks with a remainder and one-sample
-// blocks (the sample step) follow one another on the same walks.
-test::tStereo RenderInBlocksOf(tVoicemultiply& effect, const std::vector<float>& input,
-                               const std::vector<int>& sizes) {
-  test::tStereo out{std::vector<float>(input.size()), std::vector<float>(input.size())};
-  std::vector<float> in(input);
-  size_t next = 0;
-  for (size_t start = 0; start < input.size(); next = (next + 1) % sizes.size()) {
-    const int n = static_cast<int>(std::min<size_t>(sizes[next], input.size() - start));
-    float* inputs[] = {in.data() + start};
-    float* outputs[] = {out.left.data() + start, out.right.data() + start};
-    effect.processReplacing(inputs, outputs, n);
-    start += static_cast<size_t>(n);
-  }
-  return out;
-}
-
-// Index of the first sample whose bits differ, or -1.
-long FirstDifference(const std::vector<float>& a, const std::vector<float>& b) {
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0) return static_cast<long>(i);
-  return -1;
-}
-
 struct tChunkCase {
   const char* name;
   int clones;
@@ -118,9 +93,9 @@ void ExpectBlocksMatch(const tChunkCase& c, const std::vector<float>& input,
     tVoicemultiply chunked(nullptr);
     Configure(chunked, c);
     tRandom::SetState(kSeed);
-    const test::tStereo got = RenderInBlocksOf(chunked, input, sizes);
-    EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
-    EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+    const test::tStereo got = test::RenderInBlocksOf(chunked, input, sizes);
+    EXPECT_EQ(test::FirstDifference(got.left, expected.left), -1);
+    EXPECT_EQ(test::FirstDifference(got.right, expected.right), -1);
     EXPECT_EQ(tRandom::State(), stateAfterReference);
   }
 }
@@ -284,8 +259,8 @@ TEST_P(LaneVariants, CrossfadesRenderTheBitsOfTheSampleStep) {
       tRandom::SetState(kSeed);
       const test::tStereo got = RenderWithChanges(chunked, input, block,
                                                   VoiceChangesEvery2048(input.size()));
-      EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
-      EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+      EXPECT_EQ(test::FirstDifference(got.left, expected.left), -1);
+      EXPECT_EQ(test::FirstDifference(got.right, expected.right), -1);
     }
   }
 }
@@ -322,8 +297,8 @@ TEST_P(LaneVariants, SettingsChangedAmidShortBlocksRenderTheBitsOfTheSampleStep)
   Configure(chunked, c);
   tRandom::SetState(kSeed);
   const test::tStereo got = RenderWithChanges(chunked, input, 16, changes);
-  EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
-  EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+  EXPECT_EQ(test::FirstDifference(got.left, expected.left), -1);
+  EXPECT_EQ(test::FirstDifference(got.right, expected.right), -1);
   EXPECT_EQ(tRandom::State(), stateAfterReference);
 }
 
@@ -456,8 +431,8 @@ TEST_P(RunAhead, StopsAtEachDrawAndMatchesStep) {
       }
     }
     EXPECT_EQ(stops, draws);
-    EXPECT_EQ(FirstDifference(gotA, expectedA), -1);
-    EXPECT_EQ(FirstDifference(gotB, expectedB), -1);
+    EXPECT_EQ(test::FirstDifference(gotA, expectedA), -1);
+    EXPECT_EQ(test::FirstDifference(gotB, expectedB), -1);
     const tSingleClone& reference = (*stepped)[self];
     EXPECT_EQ(voice.VibPos(), reference.VibPos());
     EXPECT_EQ(voice.DynPos(), reference.DynPos());
@@ -602,8 +577,8 @@ TEST(TurnFreeChunks, TurnsNextToAChunkBoundaryRenderTheBitsOfStep) {
           (*chunked)[self].RunAhead(self, rings, firstPos, 0, kChunk, c.dynOn, kDynDepth, *chunked,
                                     sumA, sumB, true);
       }
-      EXPECT_EQ(FirstDifference(gotA, expectedA), -1);
-      EXPECT_EQ(FirstDifference(gotB, expectedB), -1);
+      EXPECT_EQ(test::FirstDifference(gotA, expectedA), -1);
+      EXPECT_EQ(test::FirstDifference(gotB, expectedB), -1);
       EXPECT_EQ((*chunked)[self].VibPos(), (*stepped)[self].VibPos());
       EXPECT_EQ((*chunked)[self].DynPos(), (*stepped)[self].DynPos());
     }

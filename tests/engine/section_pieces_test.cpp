@@ -30,21 +30,6 @@ std::vector<float> Voice(size_t length, double rateHz) {
   return x;
 }
 
-test::tStereo RenderInBlocksOf(tVoicemultiply& effect, const std::vector<float>& input,
-                               const std::vector<int>& sizes) {
-  test::tStereo out{std::vector<float>(input.size()), std::vector<float>(input.size())};
-  std::vector<float> in(input);
-  size_t next = 0;
-  for (size_t start = 0; start < input.size(); next = (next + 1) % sizes.size()) {
-    const int n = static_cast<int>(std::min<size_t>(sizes[next], input.size() - start));
-    float* inputs[] = {in.data() + start};
-    float* outputs[] = {out.left.data() + start, out.right.data() + start};
-    effect.processReplacing(inputs, outputs, n);
-    start += static_cast<size_t>(n);
-  }
-  return out;
-}
-
 void Configure(tVoicemultiply& effect, int split) {
   effect.setSampleRate(44100.0f);
   effect.setParameter(kClones, 3 / 31.0f);
@@ -55,12 +40,6 @@ void Configure(tVoicemultiply& effect, int split) {
   effect.setParameter(kMix, 1.0f);          // wet only: the sections' rings are all we hear
 }
 
-long FirstDifference(const std::vector<float>& a, const std::vector<float>& b) {
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::memcmp(&a[i], &b[i], sizeof(float)) != 0) return static_cast<long>(i);
-  return -1;
-}
-
 // Bass only, alto only and both octavers (seven, eight and eleven filters in the lanes), in
 // blocks that leave a short last piece, chunks too short for pieces, and sizes that change.
 TEST(SectionPieces, UnevenPiecesRenderTheBitsOfOneSampleBlocks) {
@@ -69,7 +48,7 @@ TEST(SectionPieces, UnevenPiecesRenderTheBitsOfOneSampleBlocks) {
     SCOPED_TRACE(testing::Message() << "split " << split);
     tVoicemultiply reference(nullptr);
     Configure(reference, split);
-    const test::tStereo expected = RenderInBlocksOf(reference, input, {1});
+    const test::tStereo expected = test::RenderInBlocksOf(reference, input, {1});
     double energy = 0.0;
     for (float v : expected.left) energy += double(v) * v;
     ASSERT_GT(energy, 1.0);
@@ -78,9 +57,9 @@ TEST(SectionPieces, UnevenPiecesRenderTheBitsOfOneSampleBlocks) {
       SCOPED_TRACE(testing::Message() << "first block " << sizes[0]);
       tVoicemultiply effect(nullptr);
       Configure(effect, split);
-      const test::tStereo got = RenderInBlocksOf(effect, input, sizes);
-      EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
-      EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+      const test::tStereo got = test::RenderInBlocksOf(effect, input, sizes);
+      EXPECT_EQ(test::FirstDifference(got.left, expected.left), -1);
+      EXPECT_EQ(test::FirstDifference(got.right, expected.right), -1);
     }
   }
 }
