@@ -7,6 +7,7 @@
 #include "analysis/FilterLanes.h"
 #include "analysis/Filters.h"
 #include "analysis/Numeric.h"
+#include "engine/SaneBlocks.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -576,47 +577,71 @@ int32_t tEnsemble::ChunkLimitFor(float rateHz, int32_t ringLength) {
 // between the plain input and the shifted copy.
 void tEnsemble::SectionChunk(int32_t length, int32_t firstPos) {
   tSectionChunk& c = *sectionChunk;
-  for (int32_t i = 0; i < length; ++i) c.shifterIn[i] = SaneSample(c.input[i]);
+  SaneBlock(c.input, c.shifterIn, length);
   // Short chunks in one go: pieces would be too short for the filter lanes to gain.
   constexpr int32_t kShortestPipelined = 128;
   if (length >= kShortestPipelined && shifter->FiltersRunInBlocks())
     RunSectionEnginesPipelined(length);
   else
     RunSectionEngines(length);
-  const bool bassOn = sections.bass.on, altoOn = sections.alto.on;
+  // Each ring has its own state: one after the other, each in one pass.
+  if (sections.bass.on)
+    WriteOctaverRing(bassRing.get(), c.bassLevel, c.bassOut, sections.bass, length, firstPos);
+  if (shifter->UnisonOn) WriteUnisonRing(length, firstPos);
+  if (sections.alto.on)
+    WriteOctaverRing(altoRing.get(), c.altoLevel, c.altoOut, sections.alto, length, firstPos);
+}
+
+// An octaver's output, times its gain, into its ring; once the section has warmed up and
+// faded in (almost every chunk), in one pass without the per-sample state.
+void tEnsemble::WriteOctaverRing(float* ring, const float* level, const float* out,
+                                 tSection& section, int32_t length, int32_t firstPos) {
   const int32_t settled = fade.Length();
-  auto write = [&](float* ring, int32_t pos, float value, tSection& section) {
+  if (section.warmUp == 0 && section.fadeIn >= settled) {
+    ScaledSaneIntoRing(level, out, length, ring, firstPos, ringMask);
+    return;
+  }
+  for (int32_t i = 0; i < length; ++i) {
     if (section.warmUp > 0) {
       --section.warmUp;
-      return;
+      continue;
     }
+    const int32_t pos = (firstPos - i) & ringMask;
+    float value = level[i] * SaneSample(out[i]);
     if (section.fadeIn < settled) {
       const float old = ring[pos];
       value = old + fade.Weight(++section.fadeIn) * (value - old);
     }
     ring[pos] = value;
-  };
-  const bool unisonOn = shifter->UnisonOn;
+  }
+}
+
+// The unison ring holds the plain input (written with the chunk's input), the shifted
+// copy, or a fade between them while the copy is switched.
+void tEnsemble::WriteUnisonRing(int32_t length, int32_t firstPos) {
+  tSectionChunk& c = *sectionChunk;
+  const int32_t settled = fade.Length();
+  int32_t& shift = sections.unisonShift;
+  if (sections.unisonWarmUp == 0 && sections.unisonShifted && shift == settled) {
+    ScaledSaneIntoRing(c.unisonLevel, c.shiftedUnison, length, unisonRing.get(), firstPos,
+                       ringMask);
+    return;
+  }
   for (int32_t i = 0; i < length; ++i) {
     const int32_t pos = (firstPos - i) & ringMask;
-    if (bassOn) write(bassRing.get(), pos, c.bassLevel[i] * SaneSample(c.bassOut[i]), sections.bass);
-    if (unisonOn) {
-      int32_t& shift = sections.unisonShift;
-      if (sections.unisonWarmUp > 0)
-        --sections.unisonWarmUp;
-      else if (sections.unisonShifted && shift < settled)
-        ++shift;
-      else if (!sections.unisonShifted && shift > 0)
-        --shift;
-      const float level = c.unisonLevel[i];
-      const float shifted = level * SaneSample(c.shiftedUnison[i]);
-      const float unisonPlain = level * c.input[i];
-      if (shift == settled)
-        unisonRing[pos] = shifted;
-      else if (shift > 0)
-        unisonRing[pos] = unisonPlain + fade.Weight(shift) * (shifted - unisonPlain);
-    }
-    if (altoOn) write(altoRing.get(), pos, c.altoLevel[i] * SaneSample(c.altoOut[i]), sections.alto);
+    if (sections.unisonWarmUp > 0)
+      --sections.unisonWarmUp;
+    else if (sections.unisonShifted && shift < settled)
+      ++shift;
+    else if (!sections.unisonShifted && shift > 0)
+      --shift;
+    const float level = c.unisonLevel[i];
+    const float shifted = level * SaneSample(c.shiftedUnison[i]);
+    const float unisonPlain = level * c.input[i];
+    if (shift == settled)
+      unisonRing[pos] = shifted;
+    else if (shift > 0)
+      unisonRing[pos] = unisonPlain + fade.Weight(shift) * (shifted - unisonPlain);
   }
 }
 
@@ -626,10 +651,8 @@ void tEnsemble::RunSectionEngines(int32_t length) {
   tSectionChunk& c = *sectionChunk;
   shifter->ProcessBlock(c.shifterIn, length, c.shiftedHalf, c.shiftedUnison, c.shiftedDouble);
   const bool bassOn = sections.bass.on, altoOn = sections.alto.on;
-  for (int32_t i = 0; i < length; ++i) {
-    c.bassIn[i] = SaneSample(c.shiftedHalf[i]);
-    c.altoIn[i] = SaneSample(c.shiftedDouble[i]);
-  }
+  SaneBlock(c.shiftedHalf, c.bassIn, length);
+  SaneBlock(c.shiftedDouble, c.altoIn, length);
   for (int32_t start = 0; start < length; start += tOctaver::kBlock) {
     const int32_t n = std::min(tOctaver::kBlock, length - start);
     if (bassOn) bassOctaver->PrepareBlock(c.bassIn + start, n);
@@ -694,10 +717,8 @@ void tEnsemble::RunSectionEnginesPipelined(int32_t length) {
   for (int32_t start = 0; start < length;) {
     const int32_t n = ahead;
     shifter->PlayBlock(n, c.shiftedHalf + start, c.shiftedUnison + start, c.shiftedDouble + start);
-    for (int32_t i = start; i < start + n; ++i) {
-      c.bassIn[i] = SaneSample(c.shiftedHalf[i]);
-      c.altoIn[i] = SaneSample(c.shiftedDouble[i]);
-    }
+    SaneBlock(c.shiftedHalf + start, c.bassIn + start, n);
+    SaneBlock(c.shiftedDouble + start, c.altoIn + start, n);
     int32_t count = addBassOutput(0, playedStart, played);
     if (bassOn) {
       bassOctaver->PrepareBlock(c.bassIn + start, n);
