@@ -570,11 +570,9 @@ int32_t tEnsemble::ChunkLimitFor(float rateHz, int32_t ringLength) {
 
 // One chunk through the section engines into the bass, unison and alto rings: the shifter
 // over the whole chunk, then both octavers side by side (their filters overlap), then the
-// rings sample by sample. The engines see at most +-1000 (+60 dBFS): far beyond any real
-// voice, and small enough that a cycle's spectrum cannot overflow. Whatever they return,
-// only finite values reach a ring, so the voices and the output stay finite. A ring whose
-// section just came on fades from what it held into the new signal; the unison ring fades
-// between the plain input and the shifted copy.
+// rings. The engines see at most +-1000 (+60 dBFS): far beyond any real voice, and small
+// enough that a cycle's spectrum cannot overflow. Whatever they return, only finite values
+// reach a ring, so the voices and the output stay finite.
 void tEnsemble::SectionChunk(int32_t length, int32_t firstPos) {
   tSectionChunk& c = *sectionChunk;
   SaneBlock(c.input, c.shifterIn, length);
@@ -584,64 +582,77 @@ void tEnsemble::SectionChunk(int32_t length, int32_t firstPos) {
     RunSectionEnginesPipelined(length);
   else
     RunSectionEngines(length);
-  // Each ring has its own state: one after the other, each in one pass.
-  if (sections.bass.on)
-    WriteOctaverRing(bassRing.get(), c.bassLevel, c.bassOut, sections.bass, length, firstPos);
-  if (shifter->UnisonOn) WriteUnisonRing(length, firstPos);
-  if (sections.alto.on)
-    WriteOctaverRing(altoRing.get(), c.altoLevel, c.altoOut, sections.alto, length, firstPos);
+  // Once every sounding section has warmed up and faded in (almost every chunk), each ring
+  // takes its samples in one pass, four at a time; otherwise, and in chunks too short for a
+  // group of four, sample by sample with the sections' state.
+  constexpr int32_t kShortestInPasses = 4;
+  if (length >= kShortestInPasses && RingsSettled())
+    WriteSettledRings(length, firstPos);
+  else
+    WriteRingsSampleBySample(length, firstPos);
 }
 
-// An octaver's output, times its gain, into its ring; once the section has warmed up and
-// faded in (almost every chunk), in one pass without the per-sample state.
-void tEnsemble::WriteOctaverRing(float* ring, const float* level, const float* out,
-                                 tSection& section, int32_t length, int32_t firstPos) {
+bool tEnsemble::RingsSettled() const {
   const int32_t settled = fade.Length();
-  if (section.warmUp == 0 && section.fadeIn >= settled) {
-    ScaledSaneIntoRing(level, out, length, ring, firstPos, ringMask);
-    return;
-  }
-  for (int32_t i = 0; i < length; ++i) {
+  auto octaverSettled = [&](const tSection& section) {
+    return !section.on || (section.warmUp == 0 && section.fadeIn >= settled);
+  };
+  const bool unisonSettled =
+      !shifter->UnisonOn || (sections.unisonWarmUp == 0 && sections.unisonShifted &&
+                             sections.unisonShift == settled);
+  return octaverSettled(sections.bass) && octaverSettled(sections.alto) && unisonSettled;
+}
+
+// Every sounding ring takes its section's output times its gain: nothing fades.
+void tEnsemble::WriteSettledRings(int32_t length, int32_t firstPos) {
+  tSectionChunk& c = *sectionChunk;
+  if (sections.bass.on)
+    ScaledSaneIntoRing(c.bassLevel, c.bassOut, length, bassRing.get(), firstPos, ringMask);
+  if (shifter->UnisonOn)
+    ScaledSaneIntoRing(c.unisonLevel, c.shiftedUnison, length, unisonRing.get(), firstPos,
+                       ringMask);
+  if (sections.alto.on)
+    ScaledSaneIntoRing(c.altoLevel, c.altoOut, length, altoRing.get(), firstPos, ringMask);
+}
+
+// A ring whose section just came on fades from what it held into the new signal; the
+// unison ring fades between the plain input and the shifted copy.
+void tEnsemble::WriteRingsSampleBySample(int32_t length, int32_t firstPos) {
+  tSectionChunk& c = *sectionChunk;
+  const bool bassOn = sections.bass.on, altoOn = sections.alto.on;
+  const int32_t settled = fade.Length();
+  auto write = [&](float* ring, int32_t pos, float value, tSection& section) {
     if (section.warmUp > 0) {
       --section.warmUp;
-      continue;
+      return;
     }
-    const int32_t pos = (firstPos - i) & ringMask;
-    float value = level[i] * SaneSample(out[i]);
     if (section.fadeIn < settled) {
       const float old = ring[pos];
       value = old + fade.Weight(++section.fadeIn) * (value - old);
     }
     ring[pos] = value;
-  }
-}
-
-// The unison ring holds the plain input (written with the chunk's input), the shifted
-// copy, or a fade between them while the copy is switched.
-void tEnsemble::WriteUnisonRing(int32_t length, int32_t firstPos) {
-  tSectionChunk& c = *sectionChunk;
-  const int32_t settled = fade.Length();
-  int32_t& shift = sections.unisonShift;
-  if (sections.unisonWarmUp == 0 && sections.unisonShifted && shift == settled) {
-    ScaledSaneIntoRing(c.unisonLevel, c.shiftedUnison, length, unisonRing.get(), firstPos,
-                       ringMask);
-    return;
-  }
+  };
+  const bool unisonOn = shifter->UnisonOn;
   for (int32_t i = 0; i < length; ++i) {
     const int32_t pos = (firstPos - i) & ringMask;
-    if (sections.unisonWarmUp > 0)
-      --sections.unisonWarmUp;
-    else if (sections.unisonShifted && shift < settled)
-      ++shift;
-    else if (!sections.unisonShifted && shift > 0)
-      --shift;
-    const float level = c.unisonLevel[i];
-    const float shifted = level * SaneSample(c.shiftedUnison[i]);
-    const float unisonPlain = level * c.input[i];
-    if (shift == settled)
-      unisonRing[pos] = shifted;
-    else if (shift > 0)
-      unisonRing[pos] = unisonPlain + fade.Weight(shift) * (shifted - unisonPlain);
+    if (bassOn) write(bassRing.get(), pos, c.bassLevel[i] * SaneSample(c.bassOut[i]), sections.bass);
+    if (unisonOn) {
+      int32_t& shift = sections.unisonShift;
+      if (sections.unisonWarmUp > 0)
+        --sections.unisonWarmUp;
+      else if (sections.unisonShifted && shift < settled)
+        ++shift;
+      else if (!sections.unisonShifted && shift > 0)
+        --shift;
+      const float level = c.unisonLevel[i];
+      const float shifted = level * SaneSample(c.shiftedUnison[i]);
+      const float unisonPlain = level * c.input[i];
+      if (shift == settled)
+        unisonRing[pos] = shifted;
+      else if (shift > 0)
+        unisonRing[pos] = unisonPlain + fade.Weight(shift) * (shifted - unisonPlain);
+    }
+    if (altoOn) write(altoRing.get(), pos, c.altoLevel[i] * SaneSample(c.altoOut[i]), sections.alto);
   }
 }
 

@@ -39,6 +39,10 @@ inline void SaneBlock(const float* from, float* to, int32_t n) {
   int32_t i = 0;
 #if VM_SANE_SSE2
   using sane_detail::kLanes, sane_detail::SaneLanes;
+  if (n == 1) [[unlikely]] {  // one-sample host blocks: no group to set up
+    to[0] = SaneSample(from[0]);
+    return;
+  }
   for (; i + kLanes <= n; i += kLanes) _mm_storeu_ps(to + i, SaneLanes(_mm_loadu_ps(from + i)));
 #endif
   for (; i < n; ++i) to[i] = SaneSample(from[i]);
