@@ -7,6 +7,7 @@
 #include "analysis/FilterLanes.h"
 #include "analysis/Filters.h"
 #include "analysis/Numeric.h"
+#include "engine/SaneBlocks.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -569,20 +570,55 @@ int32_t tEnsemble::ChunkLimitFor(float rateHz, int32_t ringLength) {
 
 // One chunk through the section engines into the bass, unison and alto rings: the shifter
 // over the whole chunk, then both octavers side by side (their filters overlap), then the
-// rings sample by sample. The engines see at most +-1000 (+60 dBFS): far beyond any real
-// voice, and small enough that a cycle's spectrum cannot overflow. Whatever they return,
-// only finite values reach a ring, so the voices and the output stay finite. A ring whose
-// section just came on fades from what it held into the new signal; the unison ring fades
-// between the plain input and the shifted copy.
+// rings. The engines see at most +-1000 (+60 dBFS): far beyond any real voice, and small
+// enough that a cycle's spectrum cannot overflow. Whatever they return, only finite values
+// reach a ring, so the voices and the output stay finite.
 void tEnsemble::SectionChunk(int32_t length, int32_t firstPos) {
   tSectionChunk& c = *sectionChunk;
-  for (int32_t i = 0; i < length; ++i) c.shifterIn[i] = SaneSample(c.input[i]);
+  SaneBlock(c.input, c.shifterIn, length);
   // Short chunks in one go: pieces would be too short for the filter lanes to gain.
   constexpr int32_t kShortestPipelined = 128;
   if (length >= kShortestPipelined && shifter->FiltersRunInBlocks())
     RunSectionEnginesPipelined(length);
   else
     RunSectionEngines(length);
+  // Once every sounding section has warmed up and faded in (almost every chunk), each ring
+  // takes its samples in one pass, four at a time; otherwise, and in chunks too short for a
+  // group of four, sample by sample with the sections' state.
+  constexpr int32_t kShortestInPasses = 4;
+  if (length >= kShortestInPasses && RingsSettled())
+    WriteSettledRings(length, firstPos);
+  else
+    WriteRingsSampleBySample(length, firstPos);
+}
+
+bool tEnsemble::RingsSettled() const {
+  const int32_t settled = fade.Length();
+  auto octaverSettled = [&](const tSection& section) {
+    return !section.on || (section.warmUp == 0 && section.fadeIn >= settled);
+  };
+  const bool unisonSettled =
+      !shifter->UnisonOn || (sections.unisonWarmUp == 0 && sections.unisonShifted &&
+                             sections.unisonShift == settled);
+  return octaverSettled(sections.bass) && octaverSettled(sections.alto) && unisonSettled;
+}
+
+// Every sounding ring takes its section's output times its gain: nothing fades.
+void tEnsemble::WriteSettledRings(int32_t length, int32_t firstPos) {
+  tSectionChunk& c = *sectionChunk;
+  if (sections.bass.on)
+    ScaledSaneIntoRing(c.bassLevel, c.bassOut, length, bassRing.get(), firstPos, ringMask);
+  if (shifter->UnisonOn)
+    ScaledSaneIntoRing(c.unisonLevel, c.shiftedUnison, length, unisonRing.get(), firstPos,
+                       ringMask);
+  if (sections.alto.on)
+    ScaledSaneIntoRing(c.altoLevel, c.altoOut, length, altoRing.get(), firstPos, ringMask);
+}
+
+// A ring whose section just came on fades from what it held into the new signal; the
+// unison ring fades between the plain input and the shifted copy.
+void tEnsemble::WriteRingsSampleBySample(int32_t length, int32_t firstPos) {
+  tSectionChunk& c = *sectionChunk;
   const bool bassOn = sections.bass.on, altoOn = sections.alto.on;
   const int32_t settled = fade.Length();
   auto write = [&](float* ring, int32_t pos, float value, tSection& section) {
@@ -626,10 +662,8 @@ void tEnsemble::RunSectionEngines(int32_t length) {
   tSectionChunk& c = *sectionChunk;
   shifter->ProcessBlock(c.shifterIn, length, c.shiftedHalf, c.shiftedUnison, c.shiftedDouble);
   const bool bassOn = sections.bass.on, altoOn = sections.alto.on;
-  for (int32_t i = 0; i < length; ++i) {
-    c.bassIn[i] = SaneSample(c.shiftedHalf[i]);
-    c.altoIn[i] = SaneSample(c.shiftedDouble[i]);
-  }
+  SaneBlock(c.shiftedHalf, c.bassIn, length);
+  SaneBlock(c.shiftedDouble, c.altoIn, length);
   for (int32_t start = 0; start < length; start += tOctaver::kBlock) {
     const int32_t n = std::min(tOctaver::kBlock, length - start);
     if (bassOn) bassOctaver->PrepareBlock(c.bassIn + start, n);
@@ -694,10 +728,8 @@ void tEnsemble::RunSectionEnginesPipelined(int32_t length) {
   for (int32_t start = 0; start < length;) {
     const int32_t n = ahead;
     shifter->PlayBlock(n, c.shiftedHalf + start, c.shiftedUnison + start, c.shiftedDouble + start);
-    for (int32_t i = start; i < start + n; ++i) {
-      c.bassIn[i] = SaneSample(c.shiftedHalf[i]);
-      c.altoIn[i] = SaneSample(c.shiftedDouble[i]);
-    }
+    SaneBlock(c.shiftedHalf + start, c.bassIn + start, n);
+    SaneBlock(c.shiftedDouble + start, c.altoIn + start, n);
     int32_t count = addBassOutput(0, playedStart, played);
     if (bassOn) {
       bassOctaver->PrepareBlock(c.bassIn + start, n);

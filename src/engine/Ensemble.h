@@ -136,6 +136,9 @@ class tEnsemble {
   static int32_t ChunkLimitFor(float rateHz, int32_t ringLength);
   void WriteChunkRings(const float* in, int32_t length, int32_t firstPos);
   void SectionChunk(int32_t length, int32_t firstPos);
+  bool RingsSettled() const;
+  void WriteSettledRings(int32_t length, int32_t firstPos);
+  void WriteRingsSampleBySample(int32_t length, int32_t firstPos);
   void RunSectionEngines(int32_t length);
   void RunSectionEnginesPipelined(int32_t length);
   void RenderVoices(const tSectionRings& rings, int32_t firstPos, int32_t length);

@@ -64,5 +64,53 @@ TEST(SectionPieces, UnevenPiecesRenderTheBitsOfOneSampleBlocks) {
   }
 }
 
+// A section switched on or off, or the unison copy switched between plain and shifted,
+// amid a run of short blocks: each ring warms up, fades and settles sample by sample, the
+// chunks after it (rings written four samples at a time once settled, chunks of 16 and
+// uneven ones with remainders) render the bits of one-sample blocks.
+TEST(SectionPieces, SectionsSwitchedAmidShortBlocksRenderTheBitsOfOneSampleBlocks) {
+  struct tSwitch {
+    const char* name;
+    int splitBefore;
+    float unisonBefore;  // UnisonFmnts: 0.5 plain copy, 0.8 shifted
+    int splitAfter;
+    float unisonAfter;
+  };
+  const tSwitch switches[] = {{"UnisonShiftedToPlain", 0, 0.8f, 0, 0.5f},
+                              {"UnisonPlainToShifted", 0, 0.5f, 0, 0.8f},
+                              {"OctaversOn", 0, 0.8f, 5, 0.8f},
+                              {"OctaversOff", 5, 0.8f, 0, 0.8f}};
+  constexpr size_t kSwitchAt = 32 * 500;  // a block boundary for every list of sizes below
+  const std::vector<float> input = Voice(44100, 44100.0);
+  const std::vector<float> before(input.begin(), input.begin() + kSwitchAt);
+  const std::vector<float> after(input.begin() + kSwitchAt, input.end());
+  auto render = [&](const tSwitch& change, const std::vector<int>& sizes) {
+    tVoicemultiply effect(nullptr);
+    Configure(effect, change.splitBefore);
+    effect.setParameter(kUnisonFmnts, change.unisonBefore);
+    test::tStereo out = RenderInBlocksOf(effect, before, sizes);
+    effect.setParameter(kSplit, change.splitAfter / 5.0f);
+    effect.setParameter(kUnisonFmnts, change.unisonAfter);
+    const test::tStereo rest = RenderInBlocksOf(effect, after, sizes);
+    out.left.insert(out.left.end(), rest.left.begin(), rest.left.end());
+    out.right.insert(out.right.end(), rest.right.begin(), rest.right.end());
+    return out;
+  };
+  for (const tSwitch& change : switches) {
+    SCOPED_TRACE(change.name);
+    const test::tStereo expected = render(change, {1});
+    double energyAfter = 0.0;
+    for (size_t i = kSwitchAt; i < expected.left.size(); ++i)
+      energyAfter += double(expected.left[i]) * expected.left[i];
+    ASSERT_GT(energyAfter, 1.0);
+    for (const std::vector<int>& sizes : std::vector<std::vector<int>>{{16}, {5, 7, 13, 7}}) {
+      SCOPED_TRACE(testing::Message() << "first block " << sizes[0]);
+      const test::tStereo got = render(change, sizes);
+      EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
+      EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vm
