@@ -88,10 +88,10 @@ TEST(SectionPieces, SectionsSwitchedAmidShortBlocksRenderTheBitsOfOneSampleBlock
     tVoicemultiply effect(nullptr);
     Configure(effect, change.splitBefore);
     effect.setParameter(kUnisonFmnts, change.unisonBefore);
-    test::tStereo out = RenderInBlocksOf(effect, before, sizes);
+    test::tStereo out = test::RenderInBlocksOf(effect, before, sizes);
     effect.setParameter(kSplit, change.splitAfter / 5.0f);
     effect.setParameter(kUnisonFmnts, change.unisonAfter);
-    const test::tStereo rest = RenderInBlocksOf(effect, after, sizes);
+    const test::tStereo rest = test::RenderInBlocksOf(effect, after, sizes);
     out.left.insert(out.left.end(), rest.left.begin(), rest.left.end());
     out.right.insert(out.right.end(), rest.right.begin(), rest.right.end());
     return out;
@@ -106,8 +106,8 @@ TEST(SectionPieces, SectionsSwitchedAmidShortBlocksRenderTheBitsOfOneSampleBlock
     for (const std::vector<int>& sizes : std::vector<std::vector<int>>{{16}, {5, 7, 13, 7}}) {
       SCOPED_TRACE(testing::Message() << "first block " << sizes[0]);
       const test::tStereo got = render(change, sizes);
-      EXPECT_EQ(FirstDifference(got.left, expected.left), -1);
-      EXPECT_EQ(FirstDifference(got.right, expected.right), -1);
+      EXPECT_EQ(test::FirstDifference(got.left, expected.left), -1);
+      EXPECT_EQ(test::FirstDifference(got.right, expected.right), -1);
     }
   }
 }
