@@ -342,11 +342,14 @@ void tOctaver::Process(float x) {
 // and the keeper's polarity in State. The half-speed sample is left for its low-pass.
 void tOctaver::Advance(float x, float doubleFiltered, float& halfPlayed) {
   Silence.Process(x);
-  AdvanceHeard(x, doubleFiltered, halfPlayed);
+  const bool estimated = Crossing.Process(State);
+  AdvanceHeard(x, doubleFiltered, halfPlayed, estimated, Crossing.Frequency);
 }
 
-// Advance with the silence detector's verdict on x already in Silence.
-void tOctaver::AdvanceHeard(float x, float doubleFiltered, float& halfPlayed) {
+// Advance with the silence detector's verdict on x already in Silence and the crossing
+// detector's on State given.
+void tOctaver::AdvanceHeard(float x, float doubleFiltered, float& halfPlayed, bool estimated,
+                            float estimate) {
   const int32_t p = WritePos;
   if (HalfOn) HalfRing[p] = x;
   if (DoubleOn) DoubleRing[p] = doubleFiltered;
@@ -357,8 +360,8 @@ void tOctaver::AdvanceHeard(float x, float doubleFiltered, float& halfPlayed) {
   } else {
     Gain = 1.0f;
   }
-  if (Crossing.Process(State)) {
-    Period = nearest(static_cast<double>(SampleRate) / Crossing.Frequency);
+  if (estimated) {
+    Period = nearest(static_cast<double>(SampleRate) / estimate);
     if (Countdown < 0) Countdown = Period;
   }
   if (DecideBoundary(p, edge)) {
@@ -445,13 +448,8 @@ void tOctaver::FinishBlock(int32_t n, float* halfOut, float* doubleOut) {
   tBlockScratch& b = *scratch;
   Keeper.Detect(b.bandLimited, b.states, n);
   Silence.ProcessBlock(b.input, n, b.silence);
-  auto advance = [&](int32_t i) {
-    State = b.states[i];
-    Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
-    Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
-    AdvanceHeard(b.input[i], b.doubleFiltered[i], b.halfPlayed[i]);
-    doubleOut[i] = DoubleOut;
-  };
+  Crossing.ProcessBlock(b.states, n, b.estimated, b.estimates);
+  auto advance = [&](int32_t i) { PlaySample(i, b.halfPlayed[i], doubleOut[i]); };
   if (HalfOn) {
     tBiquadRun lowPass(*HalfFilter);
     for (int32_t i = 0; i < n; ++i) {
@@ -471,13 +469,18 @@ void tOctaver::PlayBlock(int32_t n, float* halfPlayed, float* doubleOut) {
   tBlockScratch& b = *scratch;
   Keeper.Detect(b.bandLimited, b.states, n);
   Silence.ProcessBlock(b.input, n, b.silence);
-  for (int32_t i = 0; i < n; ++i) {
-    State = b.states[i];
-    Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
-    Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
-    AdvanceHeard(b.input[i], b.doubleFiltered[i], halfPlayed[i]);
-    doubleOut[i] = DoubleOut;
-  }
+  Crossing.ProcessBlock(b.states, n, b.estimated, b.estimates);
+  for (int32_t i = 0; i < n; ++i) PlaySample(i, halfPlayed[i], doubleOut[i]);
+}
+
+// Sample i of the block after its detectors ran over the whole block.
+void tOctaver::PlaySample(int32_t i, float& halfPlayed, float& doubleOut) {
+  const tBlockScratch& b = *scratch;
+  State = b.states[i];
+  Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
+  Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
+  AdvanceHeard(b.input[i], b.doubleFiltered[i], halfPlayed, b.estimated[i], b.estimates[i]);
+  doubleOut = DoubleOut;
 }
 
 int32_t tOctaver::AddOutputLink(const float* halfPlayed, float* halfOut, tFilter** filters,

@@ -163,9 +163,14 @@ class tOctaver {
     float doubleFiltered[kBlock];  // input after the 9000 Hz low-pass
     float halfPlayed[kBlock];    // half-speed output before its 14000 Hz low-pass
     uint8_t silence[kBlock];     // the silence detector's verdicts
+    bool estimated[kBlock];      // the crossing detector's new estimates of the states
+    float estimates[kBlock];     // Hz, where estimated
   };
   void Advance(float x, float doubleFiltered, float& halfPlayed);
-  void AdvanceHeard(float x, float doubleFiltered, float& halfPlayed);
+  // estimated: the crossing detector took State and left a new estimate, `estimate` (Hz).
+  void AdvanceHeard(float x, float doubleFiltered, float& halfPlayed, bool estimated,
+                    float estimate);
+  void PlaySample(int32_t i, float& halfPlayed, float& doubleOut);  // block sample i
   void ComputeLengths(int32_t fs);
   void AllocateRings(int32_t length);
   bool DecideBoundary(int32_t p, bool edge);
