@@ -101,6 +101,7 @@ void tRMSSilenceDetector::Init(int32_t Length_) {
   Mask = static_cast<uint16_t>(n - 1);
   PerLength = 1.0f / static_cast<float>(n);
   Sum = 0.0f;
+  Rebuild = 0.0;
   RMS = 0.0f;
   WritePos = 0;
   WasLoud = false;
@@ -123,11 +124,12 @@ void tRMSSilenceDetector::Process(float x) {
   }
   WritePos = static_cast<uint16_t>((WritePos + 1) & Mask);
   // The add-and-subtract leaves float32 rounding residue in Sum that would accumulate over
-  // a long session; once per window, rebuild it from the window itself.
+  // a long session; once per window, rebuild it from the window itself (its entries were
+  // written in index order since the last wrap, so Rebuild holds their sum).
+  Rebuild += v;
   if (WritePos == 0) {
-    double exact = 0.0;
-    for (int32_t i = 0; i < Length; ++i) exact += Window[i];
-    Sum = static_cast<float>(exact);
+    Sum = static_cast<float>(Rebuild);
+    Rebuild = 0.0;
   }
 }
 
@@ -157,6 +159,7 @@ const float kMaxSilentSum = [] {
 void tRMSSilenceDetector::ProcessBlock(const float* x, int32_t n, uint8_t* verdicts) {
   float sum = Sum;
   float lastSum = 0.0f;  // the newest sample's sum, before any rebuild
+  double rebuild = Rebuild;
   uint32_t writePos = WritePos;
   bool wasLoud = WasLoud, silent = Silent, becameSilent = BecameSilent;
   const float perLength = PerLength;
@@ -177,12 +180,13 @@ void tRMSSilenceDetector::ProcessBlock(const float* x, int32_t n, uint8_t* verdi
     }
     verdicts[i] = static_cast<uint8_t>((silent ? kSilentBit : 0) | (becameSilent ? kBecameSilentBit : 0));
     writePos = (writePos + 1) & mask;
+    rebuild += v;
     if (writePos == 0) {  // as in Process: the sum rebuilt once per window
-      double exact = 0.0;
-      for (int32_t k = 0; k < Length; ++k) exact += Window[k];
-      sum = static_cast<float>(exact);
+      sum = static_cast<float>(rebuild);
+      rebuild = 0.0;
     }
   }
+  Rebuild = rebuild;
   if (n > 0) RMS = lastSum > 0.0f ? std::sqrt(lastSum) + kDenormalGuard : 0.0f;
   Sum = sum;
   WritePos = static_cast<uint16_t>(writePos);

@@ -77,6 +77,10 @@ class tRMSSilenceDetector {
 
   float Window[kMaxLength];  // squared samples / Length
   float Sum = 0;             // mean square of the window
+  // Window[0..WritePos) summed in double, in index order: when WritePos wraps this is the
+  // whole window's exact sum that replaces Sum. Kept as the samples arrive, so that the
+  // rebuild's serial additions overlap the running sum's instead of following them.
+  double Rebuild = 0.0;
   uint16_t WritePos = 0;
   uint16_t Length = 2;
   uint16_t Mask = 1;
