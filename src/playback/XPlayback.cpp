@@ -453,17 +453,17 @@ void tOctaver::FinishBlock(int32_t n, float* halfOut, float* doubleOut) {
   Keeper.Detect(b.bandLimited, b.states, n);
   Silence.ProcessBlock(b.input, n, b.silence);
   Crossing.ProcessBlock(b.states, n, b.estimated, b.estimates);
-  auto advance = [&](int32_t i) { PlaySample(i, b.halfPlayed[i], doubleOut[i]); };
   if (HalfOn) {
     tBiquadRun lowPass(*HalfFilter);
-    for (int32_t i = 0; i < n; ++i) {
-      advance(i);
-      halfOut[i] = lowPass.Step(b.halfPlayed[i]);
+    for (int32_t i = 0; i < n;) {
+      const int32_t played = PlayFrom(i, n, b.halfPlayed, doubleOut);
+      for (int32_t k = i; k < i + played; ++k) halfOut[k] = lowPass.Step(b.halfPlayed[k]);
+      i += played;
     }
     lowPass.Store(*HalfFilter);
     if (n > 0) HalfOut = halfOut[n - 1];
   } else {
-    for (int32_t i = 0; i < n; ++i) advance(i);
+    for (int32_t i = 0; i < n;) i += PlayFrom(i, n, b.halfPlayed, doubleOut);
     std::fill(halfOut, halfOut + n, HalfOut);
   }
 }
@@ -474,7 +474,84 @@ void tOctaver::PlayBlock(int32_t n, float* halfPlayed, float* doubleOut) {
   Keeper.Detect(b.bandLimited, b.states, n);
   Silence.ProcessBlock(b.input, n, b.silence);
   Crossing.ProcessBlock(b.states, n, b.estimated, b.estimates);
-  for (int32_t i = 0; i < n; ++i) PlaySample(i, halfPlayed[i], doubleOut[i]);
+  for (int32_t i = 0; i < n;) i += PlayFrom(i, n, halfPlayed, doubleOut);
+}
+
+int32_t tOctaver::PlayFrom(int32_t i, int32_t n, float* halfPlayed, float* doubleOut) {
+  const int32_t run = QuietRun(i, n);
+  if (run > 0) {
+    PlayQuietRun(i, run, halfPlayed, doubleOut);
+    return run;
+  }
+  PlaySample(i, halfPlayed[i], doubleOut[i]);
+  return 1;
+}
+
+int32_t tOctaver::QuietRun(int32_t i, int32_t n) const {
+  if ((HalfHead && !HalfHead->Active) || (DoubleHead && !DoubleHead->Active)) return 0;
+  int32_t run = n - i;
+  if (ForcedPos >= 0) run = std::min(run, (ForcedPos - WritePos) & Mask);
+  if (Period > 0) run = std::min(run, Countdown - 1);  // the countdown's boundary
+  if (HalfOn) {
+    // One ring step every second sample, the first after 2 - Count samples.
+    const tPlaybackHead& h = *HalfHead;
+    const int32_t toEnd = (h.CycleEnd - h.ReadPos) & Mask;
+    if (toEnd == 0 || h.Count < 0 || h.Count > 1) return 0;
+    run = std::min(run, 2 * toEnd - 1 - h.Count);
+  }
+  if (DoubleOn) {
+    // Two ring steps per sample: the end, or one past it, is reached after ceil(toEnd / 2).
+    const tPlaybackHead& d = *DoubleHead;
+    const int32_t toEnd = (d.CycleEnd - d.ReadPos) & Mask;
+    if (toEnd < 2) return 0;
+    run = std::min(run, (toEnd + 1) / 2 - 1);
+  }
+  if (run <= 0) return 0;
+  const tBlockScratch& b = *scratch;
+  float previous = PrevState;  // without an estimate, a rising flip files a boundary
+  for (int32_t k = 0; k < run; ++k) {
+    const int32_t j = i + k;
+    const float state = b.states[j];
+    if (b.silence[j] != 0 || b.estimated[j] || (Period <= 0 && state >= 0.0f && previous < 0.0f))
+      return k;
+    previous = state;
+  }
+  return run;
+}
+
+void tOctaver::PlayQuietRun(int32_t i, int32_t run, float* halfPlayed, float* doubleOut) {
+  const tBlockScratch& b = *scratch;
+  Gain = 1.0f;  // heard samples
+  for (int32_t j = i; j < i + run; ++j) {
+    const int32_t p = WritePos;
+    if (HalfOn) HalfRing[p] = b.input[j];
+    if (DoubleOn) DoubleRing[p] = b.doubleFiltered[j];
+    WritePos = (p + 1) & Mask;
+    if (HalfOn) {
+      tPlaybackHead& h = *HalfHead;
+      const float y = Blend(HalfRing, h, HalfRing[h.ReadPos]);
+      h.Count = h.Count + 1;
+      if (h.Count > 1) {
+        h.ReadPos = (h.ReadPos + 1) & Mask;
+        h.XfadePos = h.XfadePos + 1;
+        h.Count = 0;
+      }
+      halfPlayed[j] = y * Gain + kDenormalGuard;
+    }
+    if (DoubleOn) {
+      tPlaybackHead& d = *DoubleHead;
+      const float s = d.Muted ? 0.0f : DoubleRing[d.ReadPos];
+      const float y = Blend(DoubleRing, d, s);
+      d.ReadPos = (d.ReadPos + 2) & Mask;
+      d.XfadePos = d.XfadePos + 2;
+      DoubleOut = y * Gain + kDenormalGuard;
+    }
+    doubleOut[j] = DoubleOut;
+  }
+  if (Period > 0) Countdown = Countdown - run;
+  State = PrevState = b.states[i + run - 1];
+  Silence.Silent = false;
+  Silence.BecameSilent = false;
 }
 
 // Sample i of the block after its detectors ran over the whole block.

@@ -175,6 +175,14 @@ class tOctaver {
   void AdvanceHeard(float x, float doubleFiltered, float& halfPlayed, bool estimated,
                     float estimate);
   void PlaySample(int32_t i, float& halfPlayed, float& doubleOut);  // block sample i
+  // Plays block samples from i on (at least one, at most n - i) into halfPlayed[] and
+  // doubleOut[]; returns how many.
+  int32_t PlayFrom(int32_t i, int32_t n, float* halfPlayed, float* doubleOut);
+  // Samples from block sample i on in which AdvanceHeard would meet no silence, no new
+  // estimate, no boundary, no idle head and no head at its cycle's end: the same steps
+  // with those checks left out (PlayQuietRun).
+  int32_t QuietRun(int32_t i, int32_t n) const;
+  void PlayQuietRun(int32_t i, int32_t run, float* halfPlayed, float* doubleOut);
   void ComputeLengths(int32_t fs);
   void AllocateRings(int32_t length);
   bool DecideBoundary(int32_t p, bool edge);
