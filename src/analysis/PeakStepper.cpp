@@ -124,13 +124,19 @@ float tExtremeDetector::Process(float x) {
 }
 
 void tExtremeDetector::ProcessBlock(const float* x, float* states, int32_t n) {
+  constexpr int32_t kShortestScan = 8;  // below, the scan's set-up costs more than the steps
+  if (n < kShortestScan) {
+    for (int32_t i = 0; i < n; ++i) states[i] = Process(x[i]);
+    return;
+  }
   for (int32_t start = 0; start < n; start += kScanChunk) {
     const int32_t length = std::min(kScanChunk, n - start);
     // e[0], e[1]: previous and current; e[2 + i]: the sane sample i; zeros after the end.
-    float e[kScanChunk + 2 + 4] = {};
+    float e[kScanChunk + 2 + 4];
     e[0] = previous;
     e[1] = current;
     SaneCopy(x + start, e + 2, length);
+    std::fill(e + 2 + length, e + 2 + length + 4, 0.0f);
     float* const out = states + start;
     int32_t from = 0;  // out[from..) still to fill with State
     for (int32_t g = 0; g < length; g += 4) {
@@ -235,7 +241,13 @@ bool tCrossingDetector::Process(float x) {
 
 void tCrossingDetector::ProcessBlock(const float* x, int32_t n, bool* estimated,
                                      float* estimates) {
-  if (n <= 0) return;
+  if (n < 8) {  // short blocks: the scan's set-up costs more than the steps
+    for (int32_t i = 0; i < n; ++i) {
+      estimated[i] = Process(x[i]);
+      if (estimated[i]) estimates[i] = Frequency;
+    }
+    return;
+  }
   std::fill(estimated, estimated + n, false);
   auto step = [&](int32_t i) {
     estimated[i] = Process(x[i]);

@@ -362,6 +362,7 @@ void tFormantShifter::PlayBlock(int32_t n, float* half, float* unison, float* db
 }
 
 int32_t tFormantShifter::QuietRun(int32_t i, int32_t n) const {
+  if (n - i < 2) return 0;  // one sample: the plain step is as cheap
   const tBlockScratch& b = *scratch;
   int32_t run = n - i;
   // A forced boundary at the sample that writes ForcedPos (never, for -1).

@@ -488,6 +488,7 @@ int32_t tOctaver::PlayFrom(int32_t i, int32_t n, float* halfPlayed, float* doubl
 }
 
 int32_t tOctaver::QuietRun(int32_t i, int32_t n) const {
+  if (n - i < 2) return 0;  // one sample: the plain step is as cheap
   if ((HalfHead && !HalfHead->Active) || (DoubleHead && !DoubleHead->Active)) return 0;
   int32_t run = n - i;
   if (ForcedPos >= 0) run = std::min(run, (ForcedPos - WritePos) & Mask);
