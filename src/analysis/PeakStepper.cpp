@@ -1,9 +1,16 @@
 #include "analysis/PeakStepper.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "analysis/Numeric.h"
+
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define VM_SCAN_SSE2 1
+#endif
 
 namespace vm {
 
@@ -18,6 +25,67 @@ constexpr float kAnalyserLowPassHz = 1000.0f;
 constexpr float kAnalyserQ = 0.25f;
 
 int32_t CountUp(int32_t n) { return n < std::numeric_limits<int32_t>::max() ? n + 1 : n; }
+
+// n counted up `steps` times: saturates at the int32 maximum like CountUp.
+int32_t CountUpBy(int32_t n, int32_t steps) {
+  const int64_t sum = static_cast<int64_t>(n) + steps;
+  return sum < std::numeric_limits<int32_t>::max() ? static_cast<int32_t>(sum)
+                                                   : std::numeric_limits<int32_t>::max();
+}
+
+constexpr int32_t kScanChunk = 256;  // samples per pass of the block scans (stack buffers)
+
+// to[k] = SaneSample(from[k]): four at a time while all four are in range, as they are
+// but for faults upstream.
+void SaneCopy(const float* from, float* to, int32_t n) {
+  int32_t k = 0;
+#ifdef VM_SCAN_SSE2
+  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+  const __m128 limit = _mm_set1_ps(kSampleLimit);
+  for (; k + 4 <= n; k += 4) {
+    const __m128 v = _mm_loadu_ps(from + k);
+    if (_mm_movemask_ps(_mm_cmple_ps(_mm_and_ps(v, magnitude), limit)) == 0xf) {
+      _mm_storeu_ps(to + k, v);
+    } else {
+      for (int32_t j = k; j < k + 4; ++j) to[j] = SaneSample(from[j]);
+    }
+  }
+#endif
+  for (; k < n; ++k) to[k] = SaneSample(from[k]);
+}
+
+// Bit j set when e[j + 1] is a candidate extreme between e[j] and e[j + 2]: above both and
+// above zero, or below both and below zero (the tests of tExtremeDetector::Process).
+uint32_t CandidateMask(const float* e) {
+#ifdef VM_SCAN_SSE2
+  const __m128 p = _mm_loadu_ps(e), c = _mm_loadu_ps(e + 1), x = _mm_loadu_ps(e + 2);
+  const __m128 zero = _mm_setzero_ps();
+  const __m128 peak = _mm_and_ps(_mm_and_ps(_mm_cmpgt_ps(c, p), _mm_cmpgt_ps(c, x)),
+                                 _mm_cmpgt_ps(c, zero));
+  const __m128 trough = _mm_and_ps(_mm_and_ps(_mm_cmplt_ps(c, p), _mm_cmplt_ps(c, x)),
+                                   _mm_cmplt_ps(c, zero));
+  return static_cast<uint32_t>(_mm_movemask_ps(_mm_or_ps(peak, trough)));
+#else
+  uint32_t mask = 0;
+  for (int32_t j = 0; j < 4; ++j) {
+    const float p = e[j], c = e[j + 1], x = e[j + 2];
+    if ((c > p && c > x && c > 0.0f) || (c < p && c < x && c < 0.0f)) mask |= 1u << j;
+  }
+  return mask;
+#endif
+}
+
+// Bit j set when x[j] differs from x[j - 1] (or either is NaN).
+uint32_t ChangeMask(const float* x) {
+#ifdef VM_SCAN_SSE2
+  return static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpneq_ps(_mm_loadu_ps(x), _mm_loadu_ps(x - 1))));
+#else
+  uint32_t mask = 0;
+  for (int32_t j = 0; j < 4; ++j)
+    if (!(x[j] == x[j - 1])) mask |= 1u << j;
+  return mask;
+#endif
+}
 }  // namespace
 
 // ---- tExtremeDetector ----
@@ -55,6 +123,41 @@ float tExtremeDetector::Process(float x) {
   return State;
 }
 
+void tExtremeDetector::ProcessBlock(const float* x, float* states, int32_t n) {
+  constexpr int32_t kShortestScan = 8;  // below, the scan's set-up costs more than the steps
+  if (n < kShortestScan) {
+    for (int32_t i = 0; i < n; ++i) states[i] = Process(x[i]);
+    return;
+  }
+  for (int32_t start = 0; start < n; start += kScanChunk) {
+    const int32_t length = std::min(kScanChunk, n - start);
+    // e[0], e[1]: previous and current; e[2 + i]: the sane sample i; zeros after the end.
+    float e[kScanChunk + 2 + 4];
+    e[0] = previous;
+    e[1] = current;
+    SaneCopy(x + start, e + 2, length);
+    std::fill(e + 2 + length, e + 2 + length + 4, 0.0f);
+    float* const out = states + start;
+    int32_t from = 0;  // out[from..) still to fill with State
+    for (int32_t g = 0; g < length; g += 4) {
+      uint32_t mask = CandidateMask(e + g);
+      if (length - g < 4) mask &= (1u << (length - g)) - 1u;
+      while (mask != 0) {
+        const int32_t i = g + __builtin_ctz(mask);
+        mask &= mask - 1u;
+        std::fill(out + from, out + i, State);
+        previous = e[i];
+        current = e[i + 1];
+        out[i] = Process(e[i + 2]);  // e[i + 2] is sane already; SaneSample keeps it
+        from = i + 1;
+      }
+    }
+    std::fill(out + from, out + length, State);
+    previous = e[length];
+    current = e[length + 1];
+  }
+}
+
 // ---- tExtremeKeeper ----
 
 tExtremeKeeper::tExtremeKeeper(int32_t SampleRate) : detector(false, kKeeperDecay) {
@@ -88,7 +191,7 @@ float tExtremeKeeper::Process(float x) {
 
 void tExtremeKeeper::Detect(const float* bandLimited, float* states, int32_t n) {
   tExtremeDetector d = detector;  // a local copy: its fields stay in registers
-  for (int32_t i = 0; i < n; ++i) states[i] = d.Process(bandLimited[i]);
+  d.ProcessBlock(bandLimited, states, n);
   detector = d;
 }
 
@@ -134,6 +237,44 @@ bool tCrossingDetector::Process(float x) {
   if (!accepted || !(estimate > kMinFrequencyHz)) return false;
   Frequency = useMedian ? median->Process(estimate) : estimate;
   return true;
+}
+
+void tCrossingDetector::ProcessBlock(const float* x, int32_t n, bool* estimated,
+                                     float* estimates) {
+  if (n < 8) {  // short blocks: the scan's set-up costs more than the steps
+    for (int32_t i = 0; i < n; ++i) {
+      estimated[i] = Process(x[i]);
+      if (estimated[i]) estimates[i] = Frequency;
+    }
+    return;
+  }
+  std::fill(estimated, estimated + n, false);
+  auto step = [&](int32_t i) {
+    estimated[i] = Process(x[i]);
+    if (estimated[i]) estimates[i] = Frequency;
+  };
+  step(0);  // against `last`, which holds the sane copy of the sample before
+  int32_t stepped = 0;  // the last sample that took the step; those after it only count
+  auto stepAt = [&](int32_t i) {
+    const int32_t skipped = i - stepped - 1;  // equal samples: counts up, `last` unchanged
+    risingCount = CountUpBy(risingCount, skipped);
+    fallingCount = CountUpBy(fallingCount, skipped);
+    step(i);
+    stepped = i;
+  };
+  int32_t i = 1;
+  for (; i + 4 <= n; i += 4) {
+    uint32_t mask = ChangeMask(x + i);
+    while (mask != 0) {
+      stepAt(i + __builtin_ctz(mask));
+      mask &= mask - 1u;
+    }
+  }
+  for (; i < n; ++i)
+    if (!(x[i] == x[i - 1])) stepAt(i);
+  const int32_t skipped = n - 1 - stepped;
+  risingCount = CountUpBy(risingCount, skipped);
+  fallingCount = CountUpBy(fallingCount, skipped);
 }
 
 // ---- tZCrossingList ----

@@ -18,6 +18,10 @@ class tExtremeDetector {
   tExtremeDetector(bool Relative, float Decay);  // Create
   void Reset();
   float Process(float x);
+  // Process over a block: states[i] is the result after x[i]. Candidates (a local peak
+  // above zero or trough below) are rare, so they are found four at a time by vector
+  // compares and only they take the scalar step; the fields end as after the last sample.
+  void ProcessBlock(const float* x, float* states, int32_t n);
 
   // current and previous are kept apart so that each is stored on its own: a joint store
   // would miss store forwarding when the next sample loads them.
@@ -69,6 +73,11 @@ class tCrossingDetector {
   void SetSampleRate(int32_t SampleRate);
   void Reset();
   bool Process(float x);  // true when `Frequency` holds a new estimate
+  // Process over a block: estimated[i] is what Process returned for x[i] and, where it
+  // is true, estimates[i] the Frequency it left (elsewhere estimates[i] is not written).
+  // Only a sample that differs from the one before it can be a sign change, so runs of
+  // equal samples (a keeper's polarity holds for half a cycle) only advance the counts.
+  void ProcessBlock(const float* x, int32_t n, bool* estimated, float* estimates);
 
   int32_t sampleRate = 0;    // Hz
   float last = 0;            // previous input

@@ -344,14 +344,76 @@ void tFormantShifter::PlayBlock(int32_t n, float* half, float* unison, float* db
   tBlockScratch& b = *scratch;
   deferring = true;
   RunPendingStep();  // a cycle's work spread over the blocks after it
-  for (int32_t i = 0; i < n; ++i) {
+  for (int32_t i = 0; i < n;) {
+    const int32_t run = QuietRun(i, n);
+    if (run > 0) {
+      PlayQuietRun(i, run, half, unison, dbl);
+      i += run;
+      continue;
+    }
     State = b.states[i];
     Advance(b.input[i], b.analyserInput[i], b.analysed[i]);
     half[i] = HalfOut;
     unison[i] = UnisonOut;
     dbl[i] = DoubleOut;
+    ++i;
   }
   deferring = false;
+}
+
+int32_t tFormantShifter::QuietRun(int32_t i, int32_t n) const {
+  if (n - i < 2) return 0;  // one sample: the plain step is as cheap
+  const tBlockScratch& b = *scratch;
+  int32_t run = n - i;
+  // A forced boundary at the sample that writes ForcedPos (never, for -1).
+  if (ForcedPos >= 0) run = std::min(run, (ForcedPos - WritePos) & Mask);
+  const tFormantShiftedPlaybackHead* const heads[] = {&HalfHead, &UnisonHead, &DoubleHead};
+  const bool on[] = {HalfOn, UnisonOn, DoubleOn};
+  for (int32_t k = 0; k < 3 && run > 0; ++k) {
+    const tFormantShiftedPlaybackHead& head = *heads[k];
+    if (!head.Active) return 0;  // started, or reading beside the writes, sample by sample
+    if (!on[k]) continue;        // it does not move
+    int32_t toEnd = (head.CycleEnd - head.ReadPos) & Mask;  // steps until it reaches the end
+    if (toEnd == 0) toEnd = RingLength;
+    run = std::min(run, toEnd - 1);
+    // The run writes [WritePos, WritePos + run) before the head reads [ReadPos, ReadPos + run):
+    // the two spans must not meet.
+    if (((head.ReadPos - WritePos) & Mask) < run || ((WritePos - head.ReadPos) & Mask) < run)
+      return 0;
+  }
+  float previous = PrevState;  // a rising flip of the polarity may file a boundary
+  for (int32_t k = 0; k < run; ++k) {
+    const float state = b.states[i + k];
+    if (state >= 0.0f && previous < 0.0f) return k;
+    previous = state;
+  }
+  return run;
+}
+
+void tFormantShifter::PlayQuietRun(int32_t i, int32_t run, float* half, float* unison,
+                                   float* dbl) {
+  const tBlockScratch& b = *scratch;
+  for (int32_t k = 0; k < run; ++k) {
+    const int32_t p = (WritePos + k) & Mask;
+    HalfRing[p] = UnisonRing[p] = DoubleRing[p] = b.input[i + k];
+    Analyser.ProcessFiltered(p, b.analyserInput[i + k], b.analysed[i + k]);
+  }
+  WritePos = (WritePos + run) & Mask;
+  State = PrevState = b.states[i + run - 1];
+  auto play = [&](tFormantShiftedPlaybackHead& head, const std::vector<float>& ring, bool on,
+                  float* out, float& last) {
+    if (!on) {
+      std::fill(out + i, out + i + run, last);
+      return;
+    }
+    for (int32_t k = 0; k < run; ++k) out[i + k] = ring[static_cast<size_t>((head.ReadPos + k) & Mask)];
+    head.ReadPos = (head.ReadPos + run) & Mask;
+    head.XfadePos += run;
+    last = out[i + run - 1];
+  };
+  play(HalfHead, HalfRing, HalfOn, half, HalfOut);
+  play(UnisonHead, UnisonRing, UnisonOn, unison, UnisonOut);
+  play(DoubleHead, DoubleRing, DoubleOn, dbl, DoubleOut);
 }
 
 void tFormantShifter::ProcessBlock(const float* in, int32_t n, float* half, float* unison,

@@ -126,6 +126,11 @@ class tFormantShifter {
   void AnalyseCycle();
   bool DecideBoundary(int32_t p);
   void Step(tFormantShiftedPlaybackHead& head, const std::vector<float>& ring, float& out);
+  // Samples from block sample i on (at most n - i) in which Advance would find no boundary,
+  // start no head and let no head reach its cycle's end, and no head reads a ring position
+  // written within them: PlayQuietRun then gives those samples Advance's results.
+  int32_t QuietRun(int32_t i, int32_t n) const;
+  void PlayQuietRun(int32_t i, int32_t run, float* half, float* unison, float* dbl);
   // A cycle's work in steps: the forward transform, then each head's rewrite. In the
   // block form the steps after the first run one per block, and all that remain before a
   // head moves into the cycle, another cycle completes, or the sample form runs; the rings

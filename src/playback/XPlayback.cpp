@@ -101,6 +101,7 @@ void tRMSSilenceDetector::Init(int32_t Length_) {
   Mask = static_cast<uint16_t>(n - 1);
   PerLength = 1.0f / static_cast<float>(n);
   Sum = 0.0f;
+  Rebuild = 0.0;
   RMS = 0.0f;
   WritePos = 0;
   WasLoud = false;
@@ -123,11 +124,12 @@ void tRMSSilenceDetector::Process(float x) {
   }
   WritePos = static_cast<uint16_t>((WritePos + 1) & Mask);
   // The add-and-subtract leaves float32 rounding residue in Sum that would accumulate over
-  // a long session; once per window, rebuild it from the window itself.
+  // a long session; once per window, rebuild it from the window itself (its entries were
+  // written in index order since the last wrap, so Rebuild holds their sum).
+  Rebuild += v;
   if (WritePos == 0) {
-    double exact = 0.0;
-    for (int32_t i = 0; i < Length; ++i) exact += Window[i];
-    Sum = static_cast<float>(exact);
+    Sum = static_cast<float>(Rebuild);
+    Rebuild = 0.0;
   }
 }
 
@@ -157,6 +159,7 @@ const float kMaxSilentSum = [] {
 void tRMSSilenceDetector::ProcessBlock(const float* x, int32_t n, uint8_t* verdicts) {
   float sum = Sum;
   float lastSum = 0.0f;  // the newest sample's sum, before any rebuild
+  double rebuild = Rebuild;
   uint32_t writePos = WritePos;
   bool wasLoud = WasLoud, silent = Silent, becameSilent = BecameSilent;
   const float perLength = PerLength;
@@ -177,12 +180,13 @@ void tRMSSilenceDetector::ProcessBlock(const float* x, int32_t n, uint8_t* verdi
     }
     verdicts[i] = static_cast<uint8_t>((silent ? kSilentBit : 0) | (becameSilent ? kBecameSilentBit : 0));
     writePos = (writePos + 1) & mask;
+    rebuild += v;
     if (writePos == 0) {  // as in Process: the sum rebuilt once per window
-      double exact = 0.0;
-      for (int32_t k = 0; k < Length; ++k) exact += Window[k];
-      sum = static_cast<float>(exact);
+      sum = static_cast<float>(rebuild);
+      rebuild = 0.0;
     }
   }
+  Rebuild = rebuild;
   if (n > 0) RMS = lastSum > 0.0f ? std::sqrt(lastSum) + kDenormalGuard : 0.0f;
   Sum = sum;
   WritePos = static_cast<uint16_t>(writePos);
@@ -342,11 +346,14 @@ void tOctaver::Process(float x) {
 // and the keeper's polarity in State. The half-speed sample is left for its low-pass.
 void tOctaver::Advance(float x, float doubleFiltered, float& halfPlayed) {
   Silence.Process(x);
-  AdvanceHeard(x, doubleFiltered, halfPlayed);
+  const bool estimated = Crossing.Process(State);
+  AdvanceHeard(x, doubleFiltered, halfPlayed, estimated, Crossing.Frequency);
 }
 
-// Advance with the silence detector's verdict on x already in Silence.
-void tOctaver::AdvanceHeard(float x, float doubleFiltered, float& halfPlayed) {
+// Advance with the silence detector's verdict on x already in Silence and the crossing
+// detector's on State given.
+void tOctaver::AdvanceHeard(float x, float doubleFiltered, float& halfPlayed, bool estimated,
+                            float estimate) {
   const int32_t p = WritePos;
   if (HalfOn) HalfRing[p] = x;
   if (DoubleOn) DoubleRing[p] = doubleFiltered;
@@ -357,8 +364,8 @@ void tOctaver::AdvanceHeard(float x, float doubleFiltered, float& halfPlayed) {
   } else {
     Gain = 1.0f;
   }
-  if (Crossing.Process(State)) {
-    Period = nearest(static_cast<double>(SampleRate) / Crossing.Frequency);
+  if (estimated) {
+    Period = nearest(static_cast<double>(SampleRate) / estimate);
     if (Countdown < 0) Countdown = Period;
   }
   if (DecideBoundary(p, edge)) {
@@ -445,23 +452,18 @@ void tOctaver::FinishBlock(int32_t n, float* halfOut, float* doubleOut) {
   tBlockScratch& b = *scratch;
   Keeper.Detect(b.bandLimited, b.states, n);
   Silence.ProcessBlock(b.input, n, b.silence);
-  auto advance = [&](int32_t i) {
-    State = b.states[i];
-    Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
-    Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
-    AdvanceHeard(b.input[i], b.doubleFiltered[i], b.halfPlayed[i]);
-    doubleOut[i] = DoubleOut;
-  };
+  Crossing.ProcessBlock(b.states, n, b.estimated, b.estimates);
   if (HalfOn) {
     tBiquadRun lowPass(*HalfFilter);
-    for (int32_t i = 0; i < n; ++i) {
-      advance(i);
-      halfOut[i] = lowPass.Step(b.halfPlayed[i]);
+    for (int32_t i = 0; i < n;) {
+      const int32_t played = PlayFrom(i, n, b.halfPlayed, doubleOut);
+      for (int32_t k = i; k < i + played; ++k) halfOut[k] = lowPass.Step(b.halfPlayed[k]);
+      i += played;
     }
     lowPass.Store(*HalfFilter);
     if (n > 0) HalfOut = halfOut[n - 1];
   } else {
-    for (int32_t i = 0; i < n; ++i) advance(i);
+    for (int32_t i = 0; i < n;) i += PlayFrom(i, n, b.halfPlayed, doubleOut);
     std::fill(halfOut, halfOut + n, HalfOut);
   }
 }
@@ -471,13 +473,96 @@ void tOctaver::PlayBlock(int32_t n, float* halfPlayed, float* doubleOut) {
   tBlockScratch& b = *scratch;
   Keeper.Detect(b.bandLimited, b.states, n);
   Silence.ProcessBlock(b.input, n, b.silence);
-  for (int32_t i = 0; i < n; ++i) {
-    State = b.states[i];
-    Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
-    Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
-    AdvanceHeard(b.input[i], b.doubleFiltered[i], halfPlayed[i]);
-    doubleOut[i] = DoubleOut;
+  Crossing.ProcessBlock(b.states, n, b.estimated, b.estimates);
+  for (int32_t i = 0; i < n;) i += PlayFrom(i, n, halfPlayed, doubleOut);
+}
+
+int32_t tOctaver::PlayFrom(int32_t i, int32_t n, float* halfPlayed, float* doubleOut) {
+  const int32_t run = QuietRun(i, n);
+  if (run > 0) {
+    PlayQuietRun(i, run, halfPlayed, doubleOut);
+    return run;
   }
+  PlaySample(i, halfPlayed[i], doubleOut[i]);
+  return 1;
+}
+
+int32_t tOctaver::QuietRun(int32_t i, int32_t n) const {
+  if (n - i < 2) return 0;  // one sample: the plain step is as cheap
+  if ((HalfHead && !HalfHead->Active) || (DoubleHead && !DoubleHead->Active)) return 0;
+  int32_t run = n - i;
+  if (ForcedPos >= 0) run = std::min(run, (ForcedPos - WritePos) & Mask);
+  if (Period > 0) run = std::min(run, Countdown - 1);  // the countdown's boundary
+  if (HalfOn) {
+    // One ring step every second sample, the first after 2 - Count samples.
+    const tPlaybackHead& h = *HalfHead;
+    const int32_t toEnd = (h.CycleEnd - h.ReadPos) & Mask;
+    if (toEnd == 0 || h.Count < 0 || h.Count > 1) return 0;
+    run = std::min(run, 2 * toEnd - 1 - h.Count);
+  }
+  if (DoubleOn) {
+    // Two ring steps per sample: the end, or one past it, is reached after ceil(toEnd / 2).
+    const tPlaybackHead& d = *DoubleHead;
+    const int32_t toEnd = (d.CycleEnd - d.ReadPos) & Mask;
+    if (toEnd < 2) return 0;
+    run = std::min(run, (toEnd + 1) / 2 - 1);
+  }
+  if (run <= 0) return 0;
+  const tBlockScratch& b = *scratch;
+  float previous = PrevState;  // without an estimate, a rising flip files a boundary
+  for (int32_t k = 0; k < run; ++k) {
+    const int32_t j = i + k;
+    const float state = b.states[j];
+    if (b.silence[j] != 0 || b.estimated[j] || (Period <= 0 && state >= 0.0f && previous < 0.0f))
+      return k;
+    previous = state;
+  }
+  return run;
+}
+
+void tOctaver::PlayQuietRun(int32_t i, int32_t run, float* halfPlayed, float* doubleOut) {
+  const tBlockScratch& b = *scratch;
+  Gain = 1.0f;  // heard samples
+  for (int32_t j = i; j < i + run; ++j) {
+    const int32_t p = WritePos;
+    if (HalfOn) HalfRing[p] = b.input[j];
+    if (DoubleOn) DoubleRing[p] = b.doubleFiltered[j];
+    WritePos = (p + 1) & Mask;
+    if (HalfOn) {
+      tPlaybackHead& h = *HalfHead;
+      const float y = Blend(HalfRing, h, HalfRing[h.ReadPos]);
+      h.Count = h.Count + 1;
+      if (h.Count > 1) {
+        h.ReadPos = (h.ReadPos + 1) & Mask;
+        h.XfadePos = h.XfadePos + 1;
+        h.Count = 0;
+      }
+      halfPlayed[j] = y * Gain + kDenormalGuard;
+    }
+    if (DoubleOn) {
+      tPlaybackHead& d = *DoubleHead;
+      const float s = d.Muted ? 0.0f : DoubleRing[d.ReadPos];
+      const float y = Blend(DoubleRing, d, s);
+      d.ReadPos = (d.ReadPos + 2) & Mask;
+      d.XfadePos = d.XfadePos + 2;
+      DoubleOut = y * Gain + kDenormalGuard;
+    }
+    doubleOut[j] = DoubleOut;
+  }
+  if (Period > 0) Countdown = Countdown - run;
+  State = PrevState = b.states[i + run - 1];
+  Silence.Silent = false;
+  Silence.BecameSilent = false;
+}
+
+// Sample i of the block after its detectors ran over the whole block.
+void tOctaver::PlaySample(int32_t i, float& halfPlayed, float& doubleOut) {
+  const tBlockScratch& b = *scratch;
+  State = b.states[i];
+  Silence.Silent = (b.silence[i] & tRMSSilenceDetector::kSilentBit) != 0;
+  Silence.BecameSilent = (b.silence[i] & tRMSSilenceDetector::kBecameSilentBit) != 0;
+  AdvanceHeard(b.input[i], b.doubleFiltered[i], halfPlayed, b.estimated[i], b.estimates[i]);
+  doubleOut = DoubleOut;
 }
 
 int32_t tOctaver::AddOutputLink(const float* halfPlayed, float* halfOut, tFilter** filters,

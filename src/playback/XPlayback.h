@@ -77,6 +77,10 @@ class tRMSSilenceDetector {
 
   float Window[kMaxLength];  // squared samples / Length
   float Sum = 0;             // mean square of the window
+  // Window[0..WritePos) summed in double, in index order: when WritePos wraps this is the
+  // whole window's exact sum that replaces Sum. Kept as the samples arrive, so that the
+  // rebuild's serial additions overlap the running sum's instead of following them.
+  double Rebuild = 0.0;
   uint16_t WritePos = 0;
   uint16_t Length = 2;
   uint16_t Mask = 1;
@@ -163,9 +167,22 @@ class tOctaver {
     float doubleFiltered[kBlock];  // input after the 9000 Hz low-pass
     float halfPlayed[kBlock];    // half-speed output before its 14000 Hz low-pass
     uint8_t silence[kBlock];     // the silence detector's verdicts
+    bool estimated[kBlock];      // the crossing detector's new estimates of the states
+    float estimates[kBlock];     // Hz, where estimated
   };
   void Advance(float x, float doubleFiltered, float& halfPlayed);
-  void AdvanceHeard(float x, float doubleFiltered, float& halfPlayed);
+  // estimated: the crossing detector took State and left a new estimate, `estimate` (Hz).
+  void AdvanceHeard(float x, float doubleFiltered, float& halfPlayed, bool estimated,
+                    float estimate);
+  void PlaySample(int32_t i, float& halfPlayed, float& doubleOut);  // block sample i
+  // Plays block samples from i on (at least one, at most n - i) into halfPlayed[] and
+  // doubleOut[]; returns how many.
+  int32_t PlayFrom(int32_t i, int32_t n, float* halfPlayed, float* doubleOut);
+  // Samples from block sample i on in which AdvanceHeard would meet no silence, no new
+  // estimate, no boundary, no idle head and no head at its cycle's end: the same steps
+  // with those checks left out (PlayQuietRun).
+  int32_t QuietRun(int32_t i, int32_t n) const;
+  void PlayQuietRun(int32_t i, int32_t run, float* halfPlayed, float* doubleOut);
   void ComputeLengths(int32_t fs);
   void AllocateRings(int32_t length);
   bool DecideBoundary(int32_t p, bool edge);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 #include <limits>
 #include <vector>
 
@@ -145,6 +148,94 @@ TEST(CrossingDetectorTest, PoisonThenNormalSignalMeasuresRight) {
     for (float x : Square(441, 220, 12)) c.Process(x);
     EXPECT_FLOAT_EQ(c.Frequency, 100.0f) << poison;
   }
+}
+
+// ---- block forms against the sample-by-sample steps ----
+
+// Inputs for the block scans: each holds what a vector scan could mishandle.
+struct ScanInput {
+  const char* what;
+  std::vector<float> samples;
+};
+
+std::vector<ScanInput> ScanInputs() {
+  std::vector<ScanInput> inputs;
+  std::vector<float> noisy(1500);
+  uint32_t seed = 7;
+  for (size_t i = 0; i < noisy.size(); ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    noisy[i] = static_cast<float>(0.6 * std::sin(2 * kPi * 180.0 * i / 44100.0) +
+                                  0.05 * ((seed >> 8) / 16777216.0 - 0.5));
+  }
+  inputs.push_back({"noisy sine", noisy});
+  std::vector<float> poisoned = noisy;
+  for (size_t k = 0; k < 5; ++k) poisoned[100 + 257 * k] = kPoisons[k];
+  poisoned[900] = 5000.0f;  // clamped to the sample limit: a peak at the clamp
+  poisoned[901] = 5000.0f;
+  poisoned[1200] = -2000.0f;
+  inputs.push_back({"poisoned and out of range", poisoned});
+  // plateaus (equal neighbours are no candidates), signed zeros and polarity-like runs
+  std::vector<float> steps;
+  const float levels[] = {1.0f, 1.0f, -1.0f, 0.0f, -0.0f, 0.0f, 1.0f, 0.5f, 0.5f, 1.0f, -1.0f,
+                          0.0f, -1.0f, 0.0f, 1.0f};  // zeros between equal signs: no extremes
+  for (int r = 0; r < 120; ++r)
+    for (size_t k = 0; k < std::size(levels); ++k)
+      steps.insert(steps.end(), static_cast<size_t>(1 + (r * 7 + k * 3) % 13), levels[k]);
+  inputs.push_back({"runs of equal samples", steps});
+  return inputs;
+}
+
+const int32_t kScanBlocks[] = {1, 3, 4, 5, 64, 255, 256, 257, 700};
+
+TEST(ExtremeDetectorTest, BlockFormGivesTheStepsStatesAndFields) {
+  for (const ScanInput& input : ScanInputs())
+    for (const bool relative : {false, true})
+      for (const int32_t block : kScanBlocks) {
+        SCOPED_TRACE(testing::Message() << input.what << ", relative " << relative
+                                        << ", block " << block);
+        tExtremeDetector stepped(relative, 0.65f), blocked(relative, 0.65f);
+        const std::vector<float>& x = input.samples;
+        std::vector<float> expected(x.size()), got(x.size());
+        for (size_t i = 0; i < x.size(); ++i) expected[i] = stepped.Process(x[i]);
+        for (size_t s = 0; s < x.size(); s += block)
+          blocked.ProcessBlock(x.data() + s, got.data() + s,
+                               static_cast<int32_t>(std::min<size_t>(block, x.size() - s)));
+        ASSERT_EQ(got, expected);
+        EXPECT_EQ(blocked.current, stepped.current);
+        EXPECT_EQ(blocked.previous, stepped.previous);
+        EXPECT_EQ(blocked.peakThreshold, stepped.peakThreshold);
+        EXPECT_EQ(blocked.troughThreshold, stepped.troughThreshold);
+        EXPECT_EQ(blocked.lastPeak, stepped.lastPeak);
+        EXPECT_EQ(blocked.lastTrough, stepped.lastTrough);
+      }
+}
+
+TEST(CrossingDetectorTest, BlockFormGivesTheStepsEstimatesAndCounts) {
+  for (const ScanInput& input : ScanInputs())
+    for (const int32_t startCount : {0, std::numeric_limits<int32_t>::max() - 5})
+      for (const int32_t block : kScanBlocks) {
+        SCOPED_TRACE(testing::Message() << input.what << ", counts from " << startCount
+                                        << ", block " << block);
+        tCrossingDetector stepped(44100, 5), blocked(44100, 5);
+        for (tCrossingDetector* c : {&stepped, &blocked}) c->risingCount = c->fallingCount = startCount;
+        const std::vector<float>& x = input.samples;
+        std::vector<float> expected(x.size(), -1.0f), got(x.size(), -1.0f);
+        for (size_t i = 0; i < x.size(); ++i)
+          if (stepped.Process(x[i])) expected[i] = stepped.Frequency;
+        std::vector<float> estimates(x.size());
+        for (size_t s = 0; s < x.size(); s += block) {
+          const int32_t n = static_cast<int32_t>(std::min<size_t>(block, x.size() - s));
+          bool flags[700];
+          blocked.ProcessBlock(x.data() + s, n, flags, estimates.data() + s);
+          for (int32_t i = 0; i < n; ++i)
+            if (flags[i]) got[s + i] = estimates[s + i];
+        }
+        ASSERT_EQ(got, expected);
+        EXPECT_EQ(blocked.risingCount, stepped.risingCount);
+        EXPECT_EQ(blocked.fallingCount, stepped.fallingCount);
+        EXPECT_EQ(blocked.Frequency, stepped.Frequency);
+        EXPECT_EQ(blocked.last, stepped.last);
+      }
 }
 
 TEST(ZCrossingListTest, BestOfTheLastSixteen) {

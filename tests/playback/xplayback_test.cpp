@@ -205,6 +205,40 @@ TEST(RMSSilenceTest, BlockVerdictsMatchSampleBySampleAtTheThreshold) {
   }
 }
 
+// Once per window the running sum is replaced by the window's entries added in double, in
+// index order. Checked at every wrap that a segment ends on, with the sample form and the
+// block form taking turns, on levels spread over six decades (where the order of the
+// additions shows in the bits).
+TEST(RMSSilenceTest, SumRebuiltFromTheWholeWindowAtEachWrap) {
+  std::mt19937 random(3);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  std::vector<float> input(20000);
+  for (size_t i = 0; i < input.size(); ++i)
+    input[i] = std::pow(10.0f, -6.0f * unit(random)) * (i % 2 ? 0.9f : -0.9f);
+  for (const int32_t window : {2, 64, 128}) {
+    tRMSSilenceDetector d(window);
+    std::vector<uint8_t> verdicts(128);
+    int wraps = 0;
+    for (size_t i = 0, step = 1, n = 0, turn = 0; i < input.size(); i += n, ++turn) {
+      // every third segment runs up to the next wrap, the others 1 to 97 samples
+      step = step % 97 + 1;
+      n = turn % 3 == 2 ? static_cast<size_t>(window - d.WritePos) : step;
+      n = std::min({n, input.size() - i, verdicts.size()});
+      if (turn % 2) {
+        for (size_t k = i; k < i + n; ++k) d.Process(input[k]);
+      } else {
+        d.ProcessBlock(input.data() + i, static_cast<int32_t>(n), verdicts.data());
+      }
+      if (d.WritePos != 0) continue;
+      double exact = 0.0;
+      for (int32_t k = 0; k < window; ++k) exact += d.Window[k];
+      ASSERT_EQ(d.Sum, static_cast<float>(exact)) << window << " at " << i + n;
+      ++wraps;
+    }
+    EXPECT_GT(wraps, 20) << window;
+  }
+}
+
 // ---- Octaver ----
 
 TEST(OctaverTest, DerivedLengths) {
