@@ -450,9 +450,7 @@ void tOctaver::FilterBlocks(tOctaver* first, tOctaver* second, int32_t n) {
 void tOctaver::FinishBlock(int32_t n, float* halfOut, float* doubleOut) {
   if (!scratch) return;
   tBlockScratch& b = *scratch;
-  Keeper.Detect(b.bandLimited, b.states, n);
-  Silence.ProcessBlock(b.input, n, b.silence);
-  Crossing.ProcessBlock(b.states, n, b.estimated, b.estimates);
+  DetectBlock(b, n);
   if (HalfOn) {
     tBiquadRun lowPass(*HalfFilter);
     for (int32_t i = 0; i < n;) {
@@ -471,10 +469,14 @@ void tOctaver::FinishBlock(int32_t n, float* halfOut, float* doubleOut) {
 void tOctaver::PlayBlock(int32_t n, float* halfPlayed, float* doubleOut) {
   if (!scratch) return;
   tBlockScratch& b = *scratch;
+  DetectBlock(b, n);
+  for (int32_t i = 0; i < n;) i += PlayFrom(i, n, halfPlayed, doubleOut);
+}
+
+void tOctaver::DetectBlock(tBlockScratch& b, int32_t n) {
   Keeper.Detect(b.bandLimited, b.states, n);
   Silence.ProcessBlock(b.input, n, b.silence);
   Crossing.ProcessBlock(b.states, n, b.estimated, b.estimates);
-  for (int32_t i = 0; i < n;) i += PlayFrom(i, n, halfPlayed, doubleOut);
 }
 
 int32_t tOctaver::PlayFrom(int32_t i, int32_t n, float* halfPlayed, float* doubleOut) {

@@ -175,6 +175,8 @@ class tOctaver {
   void AdvanceHeard(float x, float doubleFiltered, float& halfPlayed, bool estimated,
                     float estimate);
   void PlaySample(int32_t i, float& halfPlayed, float& doubleOut);  // block sample i
+  // The block's detectors: extremes, silence and crossing estimates for the n samples.
+  void DetectBlock(tBlockScratch& b, int32_t n);
   // Plays block samples from i on (at least one, at most n - i) into halfPlayed[] and
   // doubleOut[]; returns how many.
   int32_t PlayFrom(int32_t i, int32_t n, float* halfPlayed, float* doubleOut);
