@@ -60,14 +60,18 @@ inline int32_t nearestInRangeDouble(double v) {
 }
 
 // All floating-point exceptions masked, rounding to nearest: a division by zero gives an
-// infinity, never a trap. Cheap enough (one control-register write) to run on entry to
-// every block.
+// infinity, never a trap. Cheap enough (a register read, a write only when something
+// changed it) to run on entry to every block.
 inline void SetFloatControl() {
 #if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
   // MXCSR: bits 7..12 mask the six exceptions; bits 13..14 = 00 select round-to-nearest.
   constexpr unsigned kAllMasked = 0x1F80u;
   constexpr unsigned kRoundingBits = 0x6000u;
-  _mm_setcsr((_mm_getcsr() | kAllMasked) & ~kRoundingBits);
+  // Written only when a host left it otherwise: the write costs more than the read, and the
+  // audio thread sets it at every block.
+  const unsigned now = _mm_getcsr();
+  const unsigned wanted = (now | kAllMasked) & ~kRoundingBits;
+  if (wanted != now) _mm_setcsr(wanted);
 #endif
 }
 

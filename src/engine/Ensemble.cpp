@@ -129,18 +129,6 @@ void CopyVoiceSettings(const tSettings& from, tSettings& to) {
   to.DynRandom = from.DynRandom;
 }
 
-// SetFloatControl for the audio thread: the control register is read and written only
-// when a host left it otherwise (writing it costs more than reading it, in every block).
-void KeepFloatControl() {
-#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__)
-  constexpr unsigned kAllMasked = 0x1F80u, kRoundingBits = 0x6000u;
-  const unsigned now = _mm_getcsr();
-  if ((now & (kAllMasked | kRoundingBits)) != kAllMasked) SetFloatControl();
-#else
-  SetFloatControl();
-#endif
-}
-
 // Zeroes two chunk sums; a 16-sample chunk (a common host block) without a library call.
 void ZeroSums(float* sumA, float* sumB, int32_t length) {
   constexpr int32_t kShortChunk = 16;
@@ -542,7 +530,7 @@ void tEnsemble::ResetSignal() {
 
 void tEnsemble::Process(const float* input, float* outputA, float* outputB, int32_t count,
                         bool replacing) {
-  KeepFloatControl();
+  SetFloatControl();
   if (!Claim(kBlockRunning)) {
     if (replacing && count > 0) {
       std::fill(outputA, outputA + count, 0.0f);

@@ -65,7 +65,8 @@ inline void ScaledSaneIntoRing(const float* level, const float* from, int32_t n,
     }
     const __m128 scaled = _mm_mul_ps(_mm_loadu_ps(level + i), SaneLanes(_mm_loadu_ps(from + i)));
     // Samples i .. i + 3 go to positions first .. first - 3: stored reversed.
-    _mm_storeu_ps(ring + first - (kLanes - 1), _mm_shuffle_ps(scaled, scaled, _MM_SHUFFLE(0, 1, 2, 3)));
+    _mm_storeu_ps(ring + first - (kLanes - 1),
+                  _mm_shuffle_ps(scaled, scaled, _MM_SHUFFLE(0, 1, 2, 3)));
   }
 #endif
   for (; i < n; ++i) one(i);

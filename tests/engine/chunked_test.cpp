@@ -159,6 +159,19 @@ class ChosenLanes {
 
 class LaneVariants : public testing::TestWithParam<tVoiceLanes> {};
 
+// The sample step's render of case `c` (one lane, from the seeded random state) by
+// `render`, and the random state it leaves.
+template <typename F>
+test::tStereo ReferenceRender(const tChunkCase& c, F&& render, uint32_t* stateAfter = nullptr) {
+  const ChosenLanes one(tVoiceLanes::One);
+  tVoicemultiply reference(nullptr);
+  Configure(reference, c);
+  tRandom::SetState(kSeed);
+  test::tStereo out = render(reference);
+  if (stateAfter) *stateAfter = tRandom::State();
+  return out;
+}
+
 // Each variant the processor runs renders the bits of the sample step, one lane, one
 // sample per block: plain and random walks and ramps, level still, all sections, a high
 // rate (long tables, doubled rings), and blocks shorter than a group of eight samples or
@@ -175,19 +188,14 @@ TEST_P(LaneVariants, RenderTheBitsOfTheSampleStep) {
   for (const tChunkCase& c : cases) {
     SCOPED_TRACE(c.name);
     const std::vector<float> input = TestSignal(static_cast<size_t>(2 * c.rateHz), c.rateHz);
-    test::tStereo expected;
     uint32_t stateAfterReference = 0;
-    {
-      const ChosenLanes one(tVoiceLanes::One);
-      tVoicemultiply reference(nullptr);
-      Configure(reference, c);
-      tRandom::SetState(kSeed);
-      expected = Render(reference, input, 1);
-      stateAfterReference = tRandom::State();
-    }
+    const test::tStereo expected = ReferenceRender(
+        c, [&](tVoicemultiply& reference) { return Render(reference, input, 1); },
+        &stateAfterReference);
     const ChosenLanes variant(GetParam());
     if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
-    ExpectBlocksMatch(c, input, {{7}, {16}, {19}, {512}, {16, 1, 16, 64, 3, 16, 1, 1, 24, 512, 8, 2}},
+    ExpectBlocksMatch(c, input,
+                      {{7}, {16}, {19}, {512}, {16, 1, 16, 64, 3, 16, 1, 1, 24, 512, 8, 2}},
                       expected, stateAfterReference);
   }
 }
@@ -242,14 +250,9 @@ TEST_P(LaneVariants, CrossfadesRenderTheBitsOfTheSampleStep) {
   for (const tChunkCase& c : cases) {
     SCOPED_TRACE(c.name);
     const std::vector<float> input = TestSignal(22050, c.rateHz);
-    test::tStereo expected;
-    {
-      const ChosenLanes one(tVoiceLanes::One);
-      tVoicemultiply reference(nullptr);
-      Configure(reference, c);
-      tRandom::SetState(kSeed);
-      expected = RenderWithChanges(reference, input, 1, VoiceChangesEvery2048(input.size()));
-    }
+    const test::tStereo expected = ReferenceRender(c, [&](tVoicemultiply& reference) {
+      return RenderWithChanges(reference, input, 1, VoiceChangesEvery2048(input.size()));
+    });
     const ChosenLanes variant(GetParam());
     if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
     for (const int block : {16, 512}) {
@@ -280,16 +283,10 @@ TEST_P(LaneVariants, SettingsChangedAmidShortBlocksRenderTheBitsOfTheSampleStep)
       {16016, kVibDepth, 0.2f},    {19200, kDynRate, 0.1f},  {19200, kBalance, 0.2f},
   };
   const std::vector<float> input = TestSignal(24000, c.rateHz);
-  test::tStereo expected;
   uint32_t stateAfterReference = 0;
-  {
-    const ChosenLanes one(tVoiceLanes::One);
-    tVoicemultiply reference(nullptr);
-    Configure(reference, c);
-    tRandom::SetState(kSeed);
-    expected = RenderWithChanges(reference, input, 1, changes);
-    stateAfterReference = tRandom::State();
-  }
+  const test::tStereo expected = ReferenceRender(
+      c, [&](tVoicemultiply& reference) { return RenderWithChanges(reference, input, 1, changes); },
+      &stateAfterReference);
   ASSERT_NE(stateAfterReference, kSeed);  // the random switches drew
   const ChosenLanes variant(GetParam());
   if (!variant.Chosen()) GTEST_SKIP() << "the processor does not run this variant";
@@ -309,7 +306,9 @@ const char* LanesText(tVoiceLanes lanes) {
     default: return "One";
   }
 }
-std::string LanesName(const testing::TestParamInfo<tVoiceLanes>& info) { return LanesText(info.param); }
+std::string LanesName(const testing::TestParamInfo<tVoiceLanes>& info) {
+  return LanesText(info.param);
+}
 
 INSTANTIATE_TEST_SUITE_P(Variants, LaneVariants,
                          testing::Values(tVoiceLanes::One, tVoiceLanes::Avx2, tVoiceLanes::Avx512),
