@@ -132,7 +132,7 @@ void tFormantShifter::SetSampleRate(int32_t fs) {
     Resampler.EnsureCapacity(SpectrumCapacity);
     Spectrum.assign(static_cast<size_t>(SpectrumCapacity), 0.0f);
     Twiddles.Build(RingLength / 2);  // blocks of up to RingLength samples
-    for (auto* head : {&HalfHead, &UnisonHead, &DoubleHead}) head->EnsureWork(SpectrumCapacity);
+    for (auto* head : Heads()) head->EnsureWork(SpectrumCapacity);
   }
   Reset();
   HalfHead.Setup(RingLength, xfadeMax, HalfRing.data(), false);
@@ -201,7 +201,7 @@ void tFormantShifter::AnalyseCycle() {
   pendingEnd = CyclePoints.CycleEnd();
   forwardPending = true;
   headsPending = static_cast<uint8_t>((HalfOn ? 1 : 0) | (UnisonOn ? 2 : 0) | (DoubleOn ? 4 : 0));
-  tFormantShiftedPlaybackHead* const heads[] = {&HalfHead, &UnisonHead, &DoubleHead};
+  const auto heads = Heads();
   for (int32_t k = 0; k < 3; ++k)
     if (headsPending & (1 << k)) heads[k]->Capture();
   RunPendingStep();
@@ -222,7 +222,7 @@ bool tFormantShifter::HeadReadsCycle(const tFormantShiftedPlaybackHead& head, in
 bool tFormantShifter::CanDefer(int32_t start, int32_t end) const {
   const int32_t length = tCycleResampler::CycleLength(RingLength, end, start);
   if (length > RingLength / 4) return false;
-  const tFormantShiftedPlaybackHead* const heads[] = {&HalfHead, &UnisonHead, &DoubleHead};
+  const auto heads = Heads();
   for (int32_t k = 0; k < 3; ++k)
     if ((headsPending & (1 << k)) && HeadReadsCycle(*heads[k], start, length)) return false;
   return true;
@@ -245,7 +245,7 @@ bool tFormantShifter::RunPendingStep() {
     UnpackSpectrum(Spectrum.data(), n);
     return true;
   }
-  tFormantShiftedPlaybackHead* const heads[] = {&HalfHead, &UnisonHead, &DoubleHead};
+  const auto heads = Heads();
   for (int32_t k = 0; k < 3; ++k) {
     if (headsPending & (1 << k)) {
       headsPending = static_cast<uint8_t>(headsPending & ~(1 << k));
@@ -291,7 +291,7 @@ void tFormantShifter::Advance(float x, float analyserInput, float analysed) {
     ForcedPos = (p + Timeout) & Mask;
     AnalyseCycle();
   }
-  for (auto* head : {&HalfHead, &UnisonHead, &DoubleHead})
+  for (auto* head : Heads())
     if (!head->Active && CyclePoints.Ready) {
       FinishPendingWork();
       head->NextCycle(CyclePoints);
@@ -367,7 +367,7 @@ int32_t tFormantShifter::QuietRun(int32_t i, int32_t n) const {
   int32_t run = n - i;
   // A forced boundary at the sample that writes ForcedPos (never, for -1).
   if (ForcedPos >= 0) run = std::min(run, (ForcedPos - WritePos) & Mask);
-  const tFormantShiftedPlaybackHead* const heads[] = {&HalfHead, &UnisonHead, &DoubleHead};
+  const auto heads = Heads();
   const bool on[] = {HalfOn, UnisonOn, DoubleOn};
   for (int32_t k = 0; k < 3 && run > 0; ++k) {
     const tFormantShiftedPlaybackHead& head = *heads[k];

@@ -4,6 +4,7 @@
 // rewrites that cycle in its own ring from the spectrum, then plays its ring cycle by cycle.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -140,6 +141,13 @@ class tFormantShifter {
   void FinishPendingWork() {
     while (RunPendingStep()) {
     }
+  }
+  // The three heads in the order of headsPending's bits: half, unison, double.
+  std::array<tFormantShiftedPlaybackHead*, 3> Heads() {
+    return {&HalfHead, &UnisonHead, &DoubleHead};
+  }
+  std::array<const tFormantShiftedPlaybackHead*, 3> Heads() const {
+    return {&HalfHead, &UnisonHead, &DoubleHead};
   }
   bool HeadReadsCycle(const tFormantShiftedPlaybackHead& head, int32_t start, int32_t length) const;
   bool CanDefer(int32_t start, int32_t end) const;
