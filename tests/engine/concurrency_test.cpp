@@ -39,6 +39,12 @@ TEST(Concurrency, SetParameterWhileProcessing) {
     }
   });
 
+  // The changes must meet a running audio thread: on a busy machine its first block can
+  // come after all of them unless we wait for it (bounded, so a stuck engine fails below).
+  const auto started = std::chrono::steady_clock::now();
+  const auto patience = std::chrono::seconds(30);
+  while (blocks.load() == 0 && std::chrono::steady_clock::now() - started < patience)
+    std::this_thread::yield();
   // Parameter changes of every kind, table growth included, from a second thread.
   uint32_t seed = 12345;
   for (int i = 0; i < 3000; ++i) {
