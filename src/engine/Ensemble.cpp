@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "analysis/FilterLanes.h"
 #include "analysis/Filters.h"
@@ -219,6 +220,7 @@ void tEnsemble::InitVoiceTables() {
 // Every engine setting from `latest`, with nothing to fade from: the state right after
 // construction, a suspend or a new sample rate.
 void tEnsemble::ConfigureAtOnce(const tSettings& latest) {
+  RunWaitingSections();
   applied = latest;
   ConfigureVoices();
   dryDelaySamples = nearest(Clamped(applied.DryDelay) * kMaxDryDelaySeconds * engineRate);
@@ -273,6 +275,7 @@ void tEnsemble::ConfigureVoices() {
   voiceValues.clones = count;
   voiceValues.dynDepth = dynDepth;
   voiceValues.dynOn = dynDepth > 0.02f;  // level movement off at 0.02 and below
+  UpdateSectionLag();
 }
 
 // Formant ratios of the three heads. The bass copy has its formants raised (1.4 to 2.0)
@@ -280,6 +283,7 @@ void tEnsemble::ConfigureVoices() {
 // it doubles them; the unison ratio runs from 0.85 to 1.3. A head takes its ratio at the
 // next cycle it reshapes.
 void tEnsemble::ConfigureHeads() {
+  RunWaitingSections();  // the waiting samples with the ratios they came with
   constexpr float kLowFactorBass = 0.8f, kLowFactorAlto = 1.5f;  // low band edge, x f0
   constexpr float kHighHz = 8000.0f;                             // band top
   constexpr float kFadeIn = 0.05f, kFadeOut = 0.8f;              // band edge fades
@@ -327,6 +331,7 @@ void tEnsemble::SetGainTargets(const tSettings& latest, bool atOnce) {
 // engine's output counts from the first sample; while sound runs an engine that starts is
 // reset and warms up first, so its first rough cycles never reach a ring.
 void tEnsemble::SetSections(tSplitSections wanted, bool atOnce) {
+  RunWaitingSections();  // the waiting samples with the sections they came with
   const int32_t settled = fade.Length();
   const bool shifterRan = sections.ShifterRuns();
   auto turn = [&](bool want, tSection& section, tOctaver& octaver) {
@@ -352,6 +357,7 @@ void tEnsemble::SettleFades() {
     glide->Settle();
   voiceFadeAt = -1;
   fadingCount = 0;
+  UpdateSectionLag();
   dryFadeAt = -1;
   SetSections(SectionsOf(applied.Split), true);
   for (tSection* section : {&sections.bass, &sections.alto}) {
@@ -423,6 +429,7 @@ void tEnsemble::ApplyWaitingChanges() {
 // they have now, and the vibrato offsets their walks would read over the fade. Then the
 // voices are set up anew and fade in.
 void tEnsemble::StartVoiceFade(const tSettings& latest) {
+  RunWaitingSections();  // the new voices may read nearer
   const int32_t length = fade.Length();
   const tSplitSections before = SectionsOf(applied.Split);
   fadingCount = voiceValues.clones;
@@ -444,6 +451,7 @@ void tEnsemble::StartVoiceFade(const tSettings& latest) {
 void tEnsemble::EndVoiceFade() {
   voiceFadeAt = -1;
   fadingCount = 0;
+  UpdateSectionLag();
   SetSections(SectionsOf(applied.Split), false);
 }
 
@@ -502,6 +510,7 @@ void tEnsemble::SetSampleRate(float rateHz) {
 }
 
 void tEnsemble::ApplySampleRate(float rateHz) {
+  RunWaitingSections();
   engineRate = rateHz;
   AllocateRings(rateHz);
   ClearRings();
@@ -518,6 +527,7 @@ void tEnsemble::ApplySampleRate(float rateHz) {
 // Silence: rings zeroed, section engines reset, every fade ended. The voices keep their
 // walks and ramps; the next block applies any changes at once.
 void tEnsemble::ResetSignal() {
+  RunWaitingSections();
   ClearRings();
   shifter->Reset();
   bassOctaver->Reset();
@@ -748,25 +758,59 @@ void tEnsemble::RunSectionEnginesPipelined(int32_t length) {
 }
 
 // Sample i of the chunk goes to ring position (firstPos - i) & mask: the rings are written
-// backwards.
+// backwards. The dry and plain unison samples go in at once; the section engines may leave
+// a short chunk waiting and run it together with the next ones (see DeferSections).
 void tEnsemble::WriteChunkRings(const float* in, int32_t length, int32_t firstPos) {
   shifter->HalfOn = sections.bass.on;
   shifter->DoubleOn = sections.alto.on;
   shifter->UnisonOn = sections.unisonShifted || sections.unisonShift > 0;
+  if (sectionsWaiting + length > kMaxChunk) RunWaitingSections();
   tSectionChunk& c = *sectionChunk;
+  const int32_t at = sectionsWaiting;  // the chunk's place behind the waiting samples
+  if (at == 0) waitingFirstPos = firstPos;
   for (int32_t i = 0; i < length; ++i) {
     const float x = SanitisedInput(in[i]) + kSubnormalGuard;
     const int32_t pos = (firstPos - i) & ringMask;
     const float level = unisonGain.Next();
-    c.input[i] = x;
-    c.unisonLevel[i] = level;
-    c.bassLevel[i] = bassGain.Next();
-    c.altoLevel[i] = altoGain.Next();
+    c.input[at + i] = x;
+    c.unisonLevel[at + i] = level;
+    c.bassLevel[at + i] = bassGain.Next();
+    c.altoLevel[at + i] = altoGain.Next();
     const float unisonSample = level * x;
     dryRing[pos] = unisonSample;
     unisonRing[pos] = unisonSample;
   }
-  if (sections.ShifterRuns()) SectionChunk(length, firstPos);
+  if (!sections.ShifterRuns()) return;
+  sectionsWaiting += length;
+  if (!DeferSections()) RunWaitingSections();
+}
+
+// Whether the section samples waiting may wait for the next chunk. Every voice reads at
+// least sectionLagLimit + 1 samples back, so the newest sectionLagLimit section samples are
+// not read before the next chunk, and the engines, which give the same output whatever
+// their chunks, can take several short chunks at once. Only while every section sounds
+// settled: warm-ups and fades advance sample by sample with the chunk they are written in.
+bool tEnsemble::DeferSections() const {
+  // Chunks this long run alone: the section engines gain little from longer ones.
+  constexpr int32_t kLongEnoughAlone = 128;
+  return sectionsWaiting <= sectionLagLimit && sectionsWaiting < kLongEnoughAlone &&
+         RingsSettled();
+}
+
+void tEnsemble::RunWaitingSections() {
+  if (sectionsWaiting == 0) return;
+  SectionChunk(sectionsWaiting, waitingFirstPos);
+  sectionsWaiting = 0;
+}
+
+// The nearest any sounding or fading voice reads: its delay less one sample (the vibrato
+// offset, never negative, rounds to at least -1), less one sample of margin.
+void tEnsemble::UpdateSectionLag() {
+  int32_t nearest = std::numeric_limits<int32_t>::max();
+  for (int32_t k = 0; k < voiceValues.clones; ++k) nearest = std::min(nearest, voices[k].Delay());
+  for (int32_t k = 0; k < fadingCount; ++k) nearest = std::min(nearest, fadingVoices[k].delay);
+  constexpr int32_t kReadMargin = 2;  // the offset's rounding and one sample to spare
+  sectionLagLimit = std::clamp(nearest - kReadMargin, 0, kMaxChunk / 2);
 }
 
 // Every sounding voice's sample step for the sample at ring position `pos`, in voice order.
@@ -1035,10 +1079,15 @@ void tEnsemble::RenderBlock(const float* in, float* outA, float* outB, int32_t c
   int32_t pos = writePos;
   for (int32_t start = 0; start < count;) {
     if (changesWaiting) ApplyWaitingChanges();
-    // A chunk with a change waiting ends where a fade ends, so that the change starts
-    // right after it; otherwise a fade may end inside a chunk.
+    // A chunk ends where the voice fade ends and where the unison copy's fade back to the
+    // plain input ends: a section the faded voices alone used, and the shifter's unison
+    // head, then stop at that very sample whatever the host's blocks, so that they start
+    // again later from the same state. A change waiting starts right after the fade. A dry
+    // fade may end inside a chunk unless a change waits for it.
     int32_t length = std::min(chunkLimit, count - start);
-    if (changesWaiting && voiceFadeAt >= 0) length = std::min(length, fadeLength - voiceFadeAt);
+    if (voiceFadeAt >= 0) length = std::min(length, fadeLength - voiceFadeAt);
+    if (!sections.unisonShifted && sections.unisonShift > 0)
+      length = std::min(length, sections.unisonWarmUp + sections.unisonShift);
     if (changesWaiting && dryFadeAt >= 0) length = std::min(length, fadeLength - dryFadeAt);
     const int32_t firstPos = (pos - 1) & ringMask;
     // Inputs of the chunk are all read before its outputs are written: the host may pass

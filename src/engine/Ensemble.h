@@ -135,6 +135,9 @@ class tEnsemble {
   // The longest chunk at a rate with rings of a length (see Ensemble.cpp).
   static int32_t ChunkLimitFor(float rateHz, int32_t ringLength);
   void WriteChunkRings(const float* in, int32_t length, int32_t firstPos);
+  bool DeferSections() const;
+  void RunWaitingSections();  // the section samples waiting, if any, into their rings
+  void UpdateSectionLag();
   void SectionChunk(int32_t length, int32_t firstPos);
   bool RingsSettled() const;
   void WriteSettledRings(int32_t length, int32_t firstPos);
@@ -213,6 +216,11 @@ class tEnsemble {
     float unused[kMaxChunk];       // the output an octaver does not play
   };
   std::unique_ptr<tSectionChunk> sectionChunk;
+  // Section samples of earlier chunks not yet run (at the start of sectionChunk), the ring
+  // position of the first, and how many may wait while the voices read (see DeferSections).
+  int32_t sectionsWaiting = 0;
+  int32_t waitingFirstPos = 0;
+  int32_t sectionLagLimit = 0;
 
   float lastDynDepth = -1.0f;
   float lastDynRate = -1.0f;

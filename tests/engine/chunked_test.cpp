@@ -207,6 +207,10 @@ struct tTimedChange {
   float value;
 };
 
+// A tTimedChange of this parameter suspends and resumes the effect (as a host does around
+// a transport jump): the rings fall silent and the section engines start again.
+constexpr int kSuspendResume = -1;
+
 // Renders in blocks of `block` samples with `changes` (sorted, each at a multiple of the
 // block) made before the blocks they name.
 test::tStereo RenderWithChanges(tVoicemultiply& effect, const std::vector<float>& input,
@@ -215,8 +219,14 @@ test::tStereo RenderWithChanges(tVoicemultiply& effect, const std::vector<float>
   std::vector<float> in(input);
   size_t next = 0;
   for (size_t start = 0; start < input.size(); start += static_cast<size_t>(block)) {
-    for (; next < changes.size() && changes[next].at == start; ++next)
-      effect.setParameter(changes[next].parameter, changes[next].value);
+    for (; next < changes.size() && changes[next].at == start; ++next) {
+      if (changes[next].parameter == kSuspendResume) {
+        effect.suspend();
+        effect.resume();
+      } else {
+        effect.setParameter(changes[next].parameter, changes[next].value);
+      }
+    }
     const int n = static_cast<int>(std::min<size_t>(block, input.size() - start));
     float* inputs[] = {in.data() + start};
     float* outputs[] = {out.left.data() + start, out.right.data() + start};
@@ -297,6 +307,102 @@ TEST_P(LaneVariants, SettingsChangedAmidShortBlocksRenderTheBitsOfTheSampleStep)
   EXPECT_EQ(test::FirstDifference(got.left, expected.left), -1);
   EXPECT_EQ(test::FirstDifference(got.right, expected.right), -1);
   EXPECT_EQ(tRandom::State(), stateAfterReference);
+}
+
+// ---- section samples waiting for the next chunk ----
+
+// Short chunks leave their section samples waiting, to be run with the next chunks, as
+// far as the nearest voice reads back. Blocks of 1024 samples never leave any waiting, so
+// they are the reference. At Timing 0 one voice reads as near as any can (1 ms), and at
+// 8000 Hz that is 8 samples: a section sample read before it was run shows as a
+// difference.
+TEST(SectionsWaiting, NearestVoiceReadsTheBitsOfSectionsRunAtOnce) {
+  const SavedRandomState restore;
+  for (const float rateHz : {44100.0f, 96000.0f, 8000.0f}) {
+    SCOPED_TRACE(testing::Message() << rateHz << " Hz");
+    const tChunkCase c{"NearestVoice", 32, false, true, 0.6f, 1.0f, 5, rateHz};
+    const std::vector<float> input = TestSignal(static_cast<size_t>(1.5 * rateHz), rateHz);
+    tVoicemultiply reference(nullptr);
+    Configure(reference, c);
+    reference.setParameter(kTiming, 0.0f);
+    tRandom::SetState(kSeed);
+    const test::tStereo expected = Render(reference, input, 1024);
+    const uint32_t stateAfterReference = tRandom::State();
+    for (const std::vector<int>& sizes :
+         std::initializer_list<std::vector<int>>{{1}, {16}, {5, 40, 1, 43, 16, 2, 100}}) {
+      SCOPED_TRACE(testing::Message() << "first block " << sizes[0] << " of " << sizes.size());
+      tVoicemultiply chunked(nullptr);
+      Configure(chunked, c);
+      chunked.setParameter(kTiming, 0.0f);
+      tRandom::SetState(kSeed);
+      const test::tStereo got = test::RenderInBlocksOf(chunked, input, sizes);
+      EXPECT_EQ(test::FirstDifference(got.left, expected.left), -1);
+      EXPECT_EQ(test::FirstDifference(got.right, expected.right), -1);
+      EXPECT_EQ(tRandom::State(), stateAfterReference);
+    }
+  }
+}
+
+// What changes the section engines or the voices' reach while samples wait lands on the
+// same sample as in long blocks: a section switched on (warm-up and fade) and off, formant
+// ratios, the unison copy shifted and back, voices moved nearer and farther, section
+// levels, and a suspend.
+TEST(SectionsWaiting, ChangesLandOnTheSampleOfLongBlocks) {
+  const SavedRandomState restore;
+  const tChunkCase c{"SectionChanges", 24, true, false, 0.4f, 0.5f, 5, 44100.0f};
+  const std::vector<tTimedChange> changes = {
+      {0, kSplit, 0.8f},          {4096, kBassFmnts, 0.9f},    {8192, kSplit, 0.2f},
+      {12288, kTiming, 0.3f},     {16384, kSplit, 1.0f},       {20480, kUnisonFmnts, 0.5f},
+      {24576, kTiming, 0.0f},     {28672, kUnisonFmnts, 0.9f}, {32768, kAltoFmnts, 0.1f},
+      {36864, kSuspendResume, 0}, {40960, kAltoLevel, 0.9f},   {45056, kSplit, 0.6f},
+  };
+  const std::vector<float> input = TestSignal(53248, c.rateHz);
+  tVoicemultiply reference(nullptr);
+  Configure(reference, c);
+  reference.setParameter(kTiming, 0.0f);
+  tRandom::SetState(kSeed);
+  const test::tStereo expected = RenderWithChanges(reference, input, 1024, changes);
+  for (const int block : {1, 16, 64, 256}) {
+    SCOPED_TRACE(testing::Message() << "block " << block);
+    tVoicemultiply chunked(nullptr);
+    Configure(chunked, c);
+    chunked.setParameter(kTiming, 0.0f);
+    tRandom::SetState(kSeed);
+    const test::tStereo got = RenderWithChanges(chunked, input, block, changes);
+    EXPECT_EQ(test::FirstDifference(got.left, expected.left), -1);
+    EXPECT_EQ(test::FirstDifference(got.right, expected.right), -1);
+  }
+}
+
+// A head takes a new formant ratio at the next cycle it reshapes: section samples waiting
+// when the ratios change are run with the ratios they came with. Many changes, so that
+// some cycle ends among the waiting samples of some change.
+TEST(SectionsWaiting, FormantRatiosChangeAtTheirSample) {
+  const SavedRandomState restore;
+  const tChunkCase c{"FormantChanges", 32, false, false, 0.4f, 0.5f, 5, 44100.0f};
+  std::vector<tTimedChange> changes;
+  constexpr size_t kEvery = 1024, kChanges = 40;
+  for (size_t k = 1; k <= kChanges; ++k) {
+    const float step = static_cast<float>(k % 4) / 4.0f;
+    changes.push_back({k * kEvery, kBassFmnts, step});
+    changes.push_back({k * kEvery, kUnisonFmnts, 0.7f + 0.2f * step});
+    changes.push_back({k * kEvery, kAltoFmnts, 1.0f - step});
+  }
+  const std::vector<float> input = TestSignal((kChanges + 2) * kEvery, c.rateHz);
+  auto render = [&](int block) {
+    tVoicemultiply effect(nullptr);
+    Configure(effect, c);
+    effect.setParameter(kTiming, 0.0f);
+    tRandom::SetState(kSeed);
+    return RenderWithChanges(effect, input, block, changes);
+  };
+  const test::tStereo expected = render(static_cast<int>(kEvery));
+  for (const int block : {1, 16}) {
+    SCOPED_TRACE(testing::Message() << "block " << block);
+    const test::tStereo got = render(block);
+    EXPECT_EQ(test::FirstDifference(got.left, expected.left), -1);
+    EXPECT_EQ(test::FirstDifference(got.right, expected.right), -1);
+  }
 }
 
 const char* LanesText(tVoiceLanes lanes) {
