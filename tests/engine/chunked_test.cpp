@@ -63,6 +63,7 @@ struct tChunkCase {
   float dynRate;   // 1: 0.1 s ramps, many turns
   int split;       // 0: unison only; 5: bass, unison and alto voices, all section engines
   float rateHz;
+  float timing = -1.0f;  // Timing, when not negative (0: one voice reads 1 ms back)
 };
 
 void PrintTo(const tChunkCase& c, std::ostream* os) { *os << c.name; }
@@ -81,6 +82,7 @@ void Configure(tVoicemultiply& effect, const tChunkCase& c) {
   effect.setParameter(kMix, 0.8f);        // some dry signal in the outputs too
   effect.setParameter(kDryDelay, 0.3f);
   if (c.split != 0) effect.setParameter(kUnisonFmnts, 0.8f);  // shifted unison section
+  if (c.timing >= 0.0f) effect.setParameter(kTiming, c.timing);
 }
 
 // Renders case `c` in host blocks of each size sequence (cycled) from the same random
@@ -320,26 +322,14 @@ TEST(SectionsWaiting, NearestVoiceReadsTheBitsOfSectionsRunAtOnce) {
   const SavedRandomState restore;
   for (const float rateHz : {44100.0f, 96000.0f, 8000.0f}) {
     SCOPED_TRACE(testing::Message() << rateHz << " Hz");
-    const tChunkCase c{"NearestVoice", 32, false, true, 0.6f, 1.0f, 5, rateHz};
+    const tChunkCase c{"NearestVoice", 32, false, true, 0.6f, 1.0f, 5, rateHz, 0.0f};
     const std::vector<float> input = TestSignal(static_cast<size_t>(1.5 * rateHz), rateHz);
     tVoicemultiply reference(nullptr);
     Configure(reference, c);
-    reference.setParameter(kTiming, 0.0f);
     tRandom::SetState(kSeed);
     const test::tStereo expected = Render(reference, input, 1024);
-    const uint32_t stateAfterReference = tRandom::State();
-    for (const std::vector<int>& sizes :
-         std::initializer_list<std::vector<int>>{{1}, {16}, {5, 40, 1, 43, 16, 2, 100}}) {
-      SCOPED_TRACE(testing::Message() << "first block " << sizes[0] << " of " << sizes.size());
-      tVoicemultiply chunked(nullptr);
-      Configure(chunked, c);
-      chunked.setParameter(kTiming, 0.0f);
-      tRandom::SetState(kSeed);
-      const test::tStereo got = test::RenderInBlocksOf(chunked, input, sizes);
-      EXPECT_EQ(test::FirstDifference(got.left, expected.left), -1);
-      EXPECT_EQ(test::FirstDifference(got.right, expected.right), -1);
-      EXPECT_EQ(tRandom::State(), stateAfterReference);
-    }
+    ExpectBlocksMatch(c, input, {{1}, {16}, {5, 40, 1, 43, 16, 2, 100}}, expected,
+                      tRandom::State());
   }
 }
 
@@ -349,7 +339,7 @@ TEST(SectionsWaiting, NearestVoiceReadsTheBitsOfSectionsRunAtOnce) {
 // levels, and a suspend.
 TEST(SectionsWaiting, ChangesLandOnTheSampleOfLongBlocks) {
   const SavedRandomState restore;
-  const tChunkCase c{"SectionChanges", 24, true, false, 0.4f, 0.5f, 5, 44100.0f};
+  const tChunkCase c{"SectionChanges", 24, true, false, 0.4f, 0.5f, 5, 44100.0f, 0.0f};
   const std::vector<tTimedChange> changes = {
       {0, kSplit, 0.8f},          {4096, kBassFmnts, 0.9f},    {8192, kSplit, 0.2f},
       {12288, kTiming, 0.3f},     {16384, kSplit, 1.0f},       {20480, kUnisonFmnts, 0.5f},
@@ -359,14 +349,12 @@ TEST(SectionsWaiting, ChangesLandOnTheSampleOfLongBlocks) {
   const std::vector<float> input = TestSignal(53248, c.rateHz);
   tVoicemultiply reference(nullptr);
   Configure(reference, c);
-  reference.setParameter(kTiming, 0.0f);
   tRandom::SetState(kSeed);
   const test::tStereo expected = RenderWithChanges(reference, input, 1024, changes);
   for (const int block : {1, 16, 64, 256}) {
     SCOPED_TRACE(testing::Message() << "block " << block);
     tVoicemultiply chunked(nullptr);
     Configure(chunked, c);
-    chunked.setParameter(kTiming, 0.0f);
     tRandom::SetState(kSeed);
     const test::tStereo got = RenderWithChanges(chunked, input, block, changes);
     EXPECT_EQ(test::FirstDifference(got.left, expected.left), -1);
@@ -379,7 +367,7 @@ TEST(SectionsWaiting, ChangesLandOnTheSampleOfLongBlocks) {
 // some cycle ends among the waiting samples of some change.
 TEST(SectionsWaiting, FormantRatiosChangeAtTheirSample) {
   const SavedRandomState restore;
-  const tChunkCase c{"FormantChanges", 32, false, false, 0.4f, 0.5f, 5, 44100.0f};
+  const tChunkCase c{"FormantChanges", 32, false, false, 0.4f, 0.5f, 5, 44100.0f, 0.0f};
   std::vector<tTimedChange> changes;
   constexpr size_t kEvery = 1024, kChanges = 40;
   for (size_t k = 1; k <= kChanges; ++k) {
@@ -392,7 +380,6 @@ TEST(SectionsWaiting, FormantRatiosChangeAtTheirSample) {
   auto render = [&](int block) {
     tVoicemultiply effect(nullptr);
     Configure(effect, c);
-    effect.setParameter(kTiming, 0.0f);
     tRandom::SetState(kSeed);
     return RenderWithChanges(effect, input, block, changes);
   };
