@@ -806,11 +806,13 @@ void tEnsemble::RunWaitingSections() {
 // The nearest any sounding or fading voice reads: its delay less one sample (the vibrato
 // offset, never negative, rounds to at least -1), less one sample of margin.
 void tEnsemble::UpdateSectionLag() {
-  int32_t nearest = std::numeric_limits<int32_t>::max();
-  for (int32_t k = 0; k < voiceValues.clones; ++k) nearest = std::min(nearest, voices[k].Delay());
-  for (int32_t k = 0; k < fadingCount; ++k) nearest = std::min(nearest, fadingVoices[k].delay);
+  int32_t nearestDelay = std::numeric_limits<int32_t>::max();  // samples
+  for (int32_t k = 0; k < voiceValues.clones; ++k)
+    nearestDelay = std::min(nearestDelay, voices[k].Delay());
+  for (int32_t k = 0; k < fadingCount; ++k)
+    nearestDelay = std::min(nearestDelay, fadingVoices[k].delay);
   constexpr int32_t kReadMargin = 2;  // the offset's rounding and one sample to spare
-  sectionLagLimit = std::clamp(nearest - kReadMargin, 0, kMaxChunk / 2);
+  sectionLagLimit = std::clamp(nearestDelay - kReadMargin, 0, kMaxChunk / 2);
 }
 
 // Every sounding voice's sample step for the sample at ring position `pos`, in voice order.
