@@ -35,14 +35,15 @@ constexpr int32_t kLanes = 4;     // doubles per 256-bit register
 constexpr int32_t kLagStep = 3;   // iterations between a chained filter and its source
 constexpr double kGuard = 1e-20;  // subtracted from every output, as tFilter does
 
-// Where each lane reads and writes. Padding lanes (beyond `count`) read what lane 0 reads,
-// with zero coefficients, and store nothing.
+// Where each lane reads and writes. Padding lanes (beyond `count`) repeat lane 0: its
+// filter, source, destination, lag and length, so they compute lane 0's floats and store
+// them where lane 0 does, with no test of their own.
 struct tLaneLinks {
+  const tFilter* filter[kMaxLaneFilters];
   const float* source[kMaxLaneFilters];
   float* dest[kMaxLaneFilters];
   int32_t lag[kMaxLaneFilters];     // iterations
   int32_t length[kMaxLaneFilters];  // samples of the lane's block
-  bool real[kMaxLaneFilters];
   // From iteration maxLag on, while every lane runs: iteration maxLag + t reads
   // from[k][t] and writes to[k][t] (sample t + maxLag - lag).
   const float* from[kMaxLaneFilters];
@@ -55,6 +56,9 @@ struct tLaneState {
   __m256d x1[G], x2[G], y1[G], y2[G];        // memories, floats held as doubles
 };
 
+// What an inactive lane reads (its result is dropped).
+const float kSilentInput = 0.0f;
+
 // SaneSample lane by lane (a rare path: only when some input is beyond the limit or NaN).
 __attribute__((target("avx2,fma"))) __m128 SaneLanes(__m128 x) {
   alignas(16) float v[kLanes];
@@ -64,27 +68,30 @@ __attribute__((target("avx2,fma"))) __m128 SaneLanes(__m128 x) {
 }
 
 // One iteration of group g at iteration i: lane l runs sample i - lag of filter 4g + l.
-// Edge: some lanes' samples lie outside the block; those lanes keep their memories.
+// Edge: some lanes' samples may lie outside the block; those lanes read a silent input,
+// store into a scratch float and keep their memories (a blend, no branch per lane).
 // Middle (not Edge): t = i - maxLag, every lane's sample inside its block.
 template <int G, bool Edge>
 __attribute__((target("avx2,fma"), always_inline)) inline void StepGroup(
-    tLaneState<G>& s, const tLaneLinks& links, int g, int32_t i, int32_t t) {
-  int32_t at[kLanes];
-  bool active[kLanes];
-  float in[kLanes];
+    tLaneState<G>& s, const tLaneLinks& links, float* inactive, int g, int32_t i,
+    int32_t t) {
+  const float* in[kLanes];
+  float* out[kLanes];
+  int64_t on[kLanes];
   for (int l = 0; l < kLanes; ++l) {
     const int k = g * kLanes + l;
     if constexpr (Edge) {
       const int32_t j = i - links.lag[k];
-      active[l] = j >= 0 && j < links.length[k];
-      at[l] = j;
-      in[l] = active[l] ? links.source[k][j] : 0.0f;
+      const bool active = static_cast<uint32_t>(j) < static_cast<uint32_t>(links.length[k]);
+      in[l] = active ? links.source[k] + j : &kSilentInput;
+      out[l] = active ? links.dest[k] + j : inactive;
+      on[l] = -static_cast<int64_t>(active);
     } else {
-      active[l] = true;
-      in[l] = links.from[k][t];
+      in[l] = links.from[k] + t;
+      out[l] = links.to[k] + t;
     }
   }
-  __m128 xf = _mm_setr_ps(in[0], in[1], in[2], in[3]);
+  __m128 xf = _mm_setr_ps(*in[0], *in[1], *in[2], *in[3]);
   const __m128 absMask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
   const __m128 inRange = _mm_cmple_ps(_mm_and_ps(xf, absMask), _mm_set1_ps(kSampleLimit));
   if (_mm_movemask_ps(inRange) != 0xf) [[unlikely]] xf = SaneLanes(xf);
@@ -113,12 +120,11 @@ __attribute__((target("avx2,fma"), always_inline)) inline void StepGroup(
     newY2 = _mm256_and_pd(newY2, keep);
   }
   if constexpr (Edge) {
-    const __m256d on = _mm256_castsi256_pd(_mm256_setr_epi64x(
-        active[0] ? -1 : 0, active[1] ? -1 : 0, active[2] ? -1 : 0, active[3] ? -1 : 0));
-    s.x2[g] = _mm256_blendv_pd(s.x2[g], newX2, on);
-    s.x1[g] = _mm256_blendv_pd(s.x1[g], newX1, on);
-    s.y2[g] = _mm256_blendv_pd(s.y2[g], newY2, on);
-    s.y1[g] = _mm256_blendv_pd(s.y1[g], newY1, on);
+    const __m256d active = _mm256_castsi256_pd(_mm256_setr_epi64x(on[0], on[1], on[2], on[3]));
+    s.x2[g] = _mm256_blendv_pd(s.x2[g], newX2, active);
+    s.x1[g] = _mm256_blendv_pd(s.x1[g], newX1, active);
+    s.y2[g] = _mm256_blendv_pd(s.y2[g], newY2, active);
+    s.y1[g] = _mm256_blendv_pd(s.y1[g], newY1, active);
   } else {
     s.x2[g] = newX2;
     s.x1[g] = newX1;
@@ -130,75 +136,65 @@ __attribute__((target("avx2,fma"), always_inline)) inline void StepGroup(
   bits[1] = _mm_extract_ps(yf, 1);
   bits[2] = _mm_extract_ps(yf, 2);
   bits[3] = _mm_extract_ps(yf, 3);
-  for (int l = 0; l < kLanes; ++l) {
-    const int k = g * kLanes + l;
-    if (!links.real[k]) continue;
-    if constexpr (Edge) {
-      if (active[l]) std::memcpy(&links.dest[k][at[l]], &bits[l], sizeof(float));
-    } else {
-      std::memcpy(&links.to[k][t], &bits[l], sizeof(float));
-    }
-  }
+  for (int l = 0; l < kLanes; ++l) std::memcpy(out[l], &bits[l], sizeof(float));
 }
 
 template <int G, bool Edge>
 __attribute__((target("avx2,fma"), always_inline)) inline void StepAll(
-    tLaneState<G>& s, const tLaneLinks& links, int32_t i, int32_t t) {
+    tLaneState<G>& s, const tLaneLinks& links, float* inactive, int32_t i, int32_t t) {
 #pragma GCC unroll 4
-  for (int g = 0; g < G; ++g) StepGroup<G, Edge>(s, links, g, i, t);
+  for (int g = 0; g < G; ++g) StepGroup<G, Edge>(s, links, inactive, g, i, t);
 }
 
-// A field of group g's four filters as doubles; 0 in padding lanes.
-__attribute__((target("avx2,fma"))) inline __m256d LaneValues(tFilter* const* filters,
-                                                            const tLaneLinks& links, int g,
-                                                            float tFilter::*field) {
-  alignas(32) double v[kLanes];
-  for (int l = 0; l < kLanes; ++l) {
-    const int k = g * kLanes + l;
-    v[l] = links.real[k] ? filters[k]->*field : 0.0;
-  }
-  return _mm256_load_pd(v);
+// A field of group g's four filters as doubles (floats widen exactly).
+__attribute__((target("avx2,fma"), always_inline)) inline __m256d LaneValues(
+    const tLaneLinks& links, int g, float tFilter::*field) {
+  const tFilter* const* f = links.filter + g * kLanes;
+  return _mm256_cvtps_pd(_mm_setr_ps(f[0]->*field, f[1]->*field, f[2]->*field, f[3]->*field));
 }
 
 template <int G>
-__attribute__((target("avx2,fma"))) void RunGroups(tFilter* const* filters,
+__attribute__((target("avx2,fma"))) void RunGroups(tFilter* const* filters, int32_t count,
                                                    tLaneLinks& links, int32_t shortest,
                                                    int32_t longest, int32_t maxLag) {
   tLaneState<G> s;
+  const __m256d zero = _mm256_setzero_pd();
   for (int g = 0; g < G; ++g) {
-    s.b0[g] = LaneValues(filters, links, g, &tFilter::b0);
-    s.b1[g] = LaneValues(filters, links, g, &tFilter::b1);
-    s.negA1[g] = _mm256_sub_pd(_mm256_setzero_pd(), LaneValues(filters, links, g, &tFilter::a1));
-    s.negA2[g] = _mm256_sub_pd(_mm256_setzero_pd(), LaneValues(filters, links, g, &tFilter::a2));
-    s.x1[g] = LaneValues(filters, links, g, &tFilter::x1);
-    s.x2[g] = LaneValues(filters, links, g, &tFilter::x2);
-    s.y1[g] = LaneValues(filters, links, g, &tFilter::y1);
-    s.y2[g] = LaneValues(filters, links, g, &tFilter::y2);
+    s.b0[g] = LaneValues(links, g, &tFilter::b0);
+    s.b1[g] = LaneValues(links, g, &tFilter::b1);
+    s.negA1[g] = _mm256_sub_pd(zero, LaneValues(links, g, &tFilter::a1));
+    s.negA2[g] = _mm256_sub_pd(zero, LaneValues(links, g, &tFilter::a2));
+    s.x1[g] = LaneValues(links, g, &tFilter::x1);
+    s.x2[g] = LaneValues(links, g, &tFilter::x2);
+    s.y1[g] = LaneValues(links, g, &tFilter::y1);
+    s.y2[g] = LaneValues(links, g, &tFilter::y2);
   }
+  float dropped = 0.0f;  // where inactive lanes store
+  float* const inactive = &dropped;
   // Iterations maxLag .. shortest - 1 run a sample in every lane.
   int32_t i = 0;
-  for (; i < maxLag && i < shortest; ++i) StepAll<G, true>(s, links, i, 0);
+  for (; i < maxLag && i < shortest; ++i) StepAll<G, true>(s, links, inactive, i, 0);
   if (i < shortest) {
     for (int k = 0; k < G * kLanes; ++k) {
       links.from[k] = links.source[k] + (maxLag - links.lag[k]);
       links.to[k] = links.dest[k] + (maxLag - links.lag[k]);
     }
-    for (; i < shortest; ++i) StepAll<G, false>(s, links, i, i - maxLag);
+    for (; i < shortest; ++i) StepAll<G, false>(s, links, inactive, i, i - maxLag);
   }
-  for (; i < longest + maxLag; ++i) StepAll<G, true>(s, links, i, 0);
+  for (; i < longest + maxLag; ++i) StepAll<G, true>(s, links, inactive, i, 0);
+  // The memories are floats held exactly as doubles: narrowing gives them back.
   for (int g = 0; g < G; ++g) {
-    alignas(32) double x1[kLanes], x2[kLanes], y1[kLanes], y2[kLanes];
-    _mm256_store_pd(x1, s.x1[g]);
-    _mm256_store_pd(x2, s.x2[g]);
-    _mm256_store_pd(y1, s.y1[g]);
-    _mm256_store_pd(y2, s.y2[g]);
-    for (int l = 0; l < kLanes; ++l) {
-      const int k = g * kLanes + l;
-      if (!links.real[k]) continue;
-      filters[k]->x1 = static_cast<float>(x1[l]);
-      filters[k]->x2 = static_cast<float>(x2[l]);
-      filters[k]->y1 = static_cast<float>(y1[l]);
-      filters[k]->y2 = static_cast<float>(y2[l]);
+    alignas(16) float x1[kLanes], x2[kLanes], y1[kLanes], y2[kLanes];
+    _mm_store_ps(x1, _mm256_cvtpd_ps(s.x1[g]));
+    _mm_store_ps(x2, _mm256_cvtpd_ps(s.x2[g]));
+    _mm_store_ps(y1, _mm256_cvtpd_ps(s.y1[g]));
+    _mm_store_ps(y2, _mm256_cvtpd_ps(s.y2[g]));
+    for (int l = 0; l < kLanes && g * kLanes + l < count; ++l) {
+      tFilter& f = *filters[g * kLanes + l];
+      f.x1 = x1[l];
+      f.x2 = x2[l];
+      f.y1 = y1[l];
+      f.y2 = y2[l];
     }
   }
 }
@@ -216,9 +212,8 @@ void RunFilterLanes(tFilter* const* filters, const float* const* source, float* 
   tLaneLinks links;
   int32_t maxLag = 0, shortest = std::max(lengths[0], 0), longest = 0;
   for (int32_t k = 0; k < kMaxLaneFilters; ++k) {
-    const bool real = k < count;
-    const int32_t from = real ? k : 0;  // padding lanes follow lane 0
-    links.real[k] = real;
+    const int32_t from = k < count ? k : 0;  // padding lanes repeat lane 0
+    links.filter[k] = filters[from];
     links.source[k] = source[from];
     links.dest[k] = dest[from];
     links.lag[k] = lag[from] * kLagStep;
@@ -229,11 +224,11 @@ void RunFilterLanes(tFilter* const* filters, const float* const* source, float* 
   }
   if (longest == 0) return;
   if (count <= kLanes)
-    RunGroups<1>(filters, links, shortest, longest, maxLag);
+    RunGroups<1>(filters, count, links, shortest, longest, maxLag);
   else if (count <= 2 * kLanes)
-    RunGroups<2>(filters, links, shortest, longest, maxLag);
+    RunGroups<2>(filters, count, links, shortest, longest, maxLag);
   else
-    RunGroups<3>(filters, links, shortest, longest, maxLag);
+    RunGroups<3>(filters, count, links, shortest, longest, maxLag);
 #else
   (void)filters, (void)source, (void)dest, (void)lag, (void)count, (void)lengths;
 #endif
