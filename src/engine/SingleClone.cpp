@@ -409,6 +409,16 @@ inline void AddRunTail(const tLinearRun& run) {
     entries += entryAdvance;                                                                 \
   }
 
+// Every whole group of the chunk added into the sums; kPermuted a constant, so that each
+// direction gets its own loop.
+#define VM_ADD_TURN_FREE_GROUPS(Pick, kPermuted)                                             \
+  for (int32_t n = 0; n < groups; n += kLanes) {                                             \
+    __m256 contributionA, contributionB;                                                     \
+    VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB, kPermuted)                     \
+    _mm256_storeu_ps(sumA + n, _mm256_add_ps(_mm256_loadu_ps(sumA + n), contributionA));     \
+    _mm256_storeu_ps(sumB + n, _mm256_add_ps(_mm256_loadu_ps(sumB + n), contributionB));     \
+  }
+
 // The voice's walk and ramp moved past the chunk.
 #define VM_TURN_FREE_ADVANCE                                                                 \
   voice.vibPos += step * length;                                                             \
@@ -462,21 +472,10 @@ inline void AddRunTail(const tLinearRun& run) {
     if (stale(voice) && !voice.FindTurnFreeStretch(voices, rings, length, kDynOn)) break;           \
     VM_TURN_FREE_VOICE                                                                       \
     /* the walk's direction outside the loop: a walk up loads its entries as they lie */   \
-    if (up) {                                                                                \
-      for (int32_t n = 0; n < groups; n += kLanes) {                                         \
-        __m256 contributionA, contributionB;                                                 \
-        VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB, false)                     \
-        _mm256_storeu_ps(sumA + n, _mm256_add_ps(_mm256_loadu_ps(sumA + n), contributionA)); \
-        _mm256_storeu_ps(sumB + n, _mm256_add_ps(_mm256_loadu_ps(sumB + n), contributionB)); \
-      }                                                                                      \
-    } else {                                                                                 \
-      for (int32_t n = 0; n < groups; n += kLanes) {                                         \
-        __m256 contributionA, contributionB;                                                 \
-        VM_TURN_FREE_GROUP(Pick, n, contributionA, contributionB, true)                      \
-        _mm256_storeu_ps(sumA + n, _mm256_add_ps(_mm256_loadu_ps(sumA + n), contributionA)); \
-        _mm256_storeu_ps(sumB + n, _mm256_add_ps(_mm256_loadu_ps(sumB + n), contributionB)); \
-      }                                                                                      \
-    }                                                                                        \
+    if (up)                                                                                  \
+      VM_ADD_TURN_FREE_GROUPS(Pick, false)                                                   \
+    else                                                                                     \
+      VM_ADD_TURN_FREE_GROUPS(Pick, true)                                                    \
     if (!kWholeGroups) {                                                                     \
       const tLinearRun tail{voice.runEntries, voice.vibPos + step, voice.runScale,           \
                             run.ring, mask, readBase, voice.dynPos + rampStep, rampStep,     \
@@ -650,6 +649,7 @@ AddFadingPairAvx512(const tFadingPair& pair, int32_t length, float* sumA, float*
 
 #undef VM_FADING_PAIR_BODY
 #undef VM_ADD_TURN_FREE_BODY
+#undef VM_ADD_TURN_FREE_GROUPS
 #undef VM_TURN_FREE_GROUP
 #undef VM_TURN_FREE_VOICE
 #undef VM_TURN_FREE_ADVANCE
