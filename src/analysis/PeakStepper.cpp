@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "analysis/Numeric.h"
+#include "analysis/SaneBlock.h"
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -34,25 +35,6 @@ int32_t CountUpBy(int32_t n, int32_t steps) {
 }
 
 constexpr int32_t kScanChunk = 256;  // samples per pass of the block scans (stack buffers)
-
-// to[k] = SaneSample(from[k]): four at a time while all four are in range, as they are
-// but for faults upstream.
-void SaneCopy(const float* from, float* to, int32_t n) {
-  int32_t k = 0;
-#ifdef VM_SCAN_SSE2
-  const __m128 magnitude = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-  const __m128 limit = _mm_set1_ps(kSampleLimit);
-  for (; k + 4 <= n; k += 4) {
-    const __m128 v = _mm_loadu_ps(from + k);
-    if (_mm_movemask_ps(_mm_cmple_ps(_mm_and_ps(v, magnitude), limit)) == 0xf) {
-      _mm_storeu_ps(to + k, v);
-    } else {
-      for (int32_t j = k; j < k + 4; ++j) to[j] = SaneSample(from[j]);
-    }
-  }
-#endif
-  for (; k < n; ++k) to[k] = SaneSample(from[k]);
-}
 
 // Bit j set when e[j + 1] is a candidate extreme between e[j] and e[j + 2]: above both and
 // above zero, or below both and below zero (the tests of tExtremeDetector::Process).
@@ -135,7 +117,7 @@ void tExtremeDetector::ProcessBlock(const float* x, float* states, int32_t n) {
     float e[kScanChunk + 2 + 4];
     e[0] = previous;
     e[1] = current;
-    SaneCopy(x + start, e + 2, length);
+    SaneBlock(x + start, e + 2, length);
     std::fill(e + 2 + length, e + 2 + length + 4, 0.0f);
     float* const out = states + start;
     int32_t from = 0;  // out[from..) still to fill with State
@@ -241,18 +223,15 @@ bool tCrossingDetector::Process(float x) {
 
 void tCrossingDetector::ProcessBlock(const float* x, int32_t n, bool* estimated,
                                      float* estimates) {
-  if (n < 8) {  // short blocks: the scan's set-up costs more than the steps
-    for (int32_t i = 0; i < n; ++i) {
-      estimated[i] = Process(x[i]);
-      if (estimated[i]) estimates[i] = Frequency;
-    }
-    return;
-  }
-  std::fill(estimated, estimated + n, false);
   auto step = [&](int32_t i) {
     estimated[i] = Process(x[i]);
     if (estimated[i]) estimates[i] = Frequency;
   };
+  if (n < 8) {  // short blocks: the scan's set-up costs more than the steps
+    for (int32_t i = 0; i < n; ++i) step(i);
+    return;
+  }
+  std::fill(estimated, estimated + n, false);
   step(0);  // against `last`, which holds the sane copy of the sample before
   int32_t stepped = 0;  // the last sample that took the step; those after it only count
   auto stepAt = [&](int32_t i) {
