@@ -241,16 +241,22 @@ void RunFilterLanes(tFilter* const* filters, const float* const* source, float* 
   RunFilterLanes(filters, source, dest, lag, count, lengths);
 }
 
+namespace {
+// Below some 48 samples the lanes' set-up and their ramps at both ends (the lags) cost more
+// than the overlap gains; up to four filters overlap as well in scalar chains, whose step
+// has the shorter latency (no conversions across register halves).
+bool LanesPay(int32_t count, int32_t longest) {
+  constexpr int32_t kShortestForLanes = 48;
+  constexpr int32_t kScalarUpTo = 4;
+  return FilterLanesAvailable() && longest >= kShortestForLanes && count > kScalarUpTo;
+}
+}  // namespace
+
 void RunFilterSet(tFilter* const* filters, const float* const* source, float* const* dest,
                   const int32_t* lag, int32_t count, const int32_t* lengths) {
   int32_t longest = 0;
   for (int32_t k = 0; k < count; ++k) longest = std::max(longest, lengths[k]);
-  // Below some 48 samples the lanes' set-up and their ramps at both ends (the lags) cost
-  // more than the overlap gains; up to four filters overlap as well in scalar chains, whose
-  // step has the shorter latency (no conversions across register halves).
-  constexpr int32_t kShortestForLanes = 48;
-  constexpr int32_t kScalarUpTo = 4;
-  if (FilterLanesAvailable() && longest >= kShortestForLanes && count > kScalarUpTo) {
+  if (LanesPay(count, longest)) {
     RunFilterLanes(filters, source, dest, lag, count, lengths);
     return;
   }
@@ -265,11 +271,16 @@ void RunFilterSet(tFilter* const* filters, const float* const* source, float* co
   }
 }
 
+// One length for every filter: short sets go straight to their scalar chains.
 void RunFilterSet(tFilter* const* filters, const float* const* source, float* const* dest,
                   const int32_t* lag, int32_t count, int32_t n) {
-  int32_t lengths[kMaxLaneFilters];
-  for (int32_t k = 0; k < kMaxLaneFilters; ++k) lengths[k] = n;
-  RunFilterSet(filters, source, dest, lag, count, lengths);
+  if (LanesPay(count, n)) {
+    RunFilterLanes(filters, source, dest, lag, count, n);
+    return;
+  }
+  if (count > 0 && n > 0)
+    RunScalarChains(std::make_index_sequence<kMaxLaneFilters>{}, filters, source, dest, lag,
+                    count, n);
 }
 
 }  // namespace vm

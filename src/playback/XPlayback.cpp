@@ -424,24 +424,7 @@ void tOctaver::FilterBlocks(tOctaver* first, tOctaver* second, int32_t n) {
   int32_t count = 0;
   for (tOctaver* o : {first, second})
     if (o && o->scratch) count += o->AddFilterLinks(filters + count, source + count, dest + count, lag + count);
-  // Long blocks in the vector lanes; short ones (single samples from small host blocks)
-  // straight into the scalar chains, without the set's dispatch.
-  constexpr int32_t kShortestForLanes = 48;
-  if (FilterLanesAvailable() && n >= kShortestForLanes) {
-    RunFilterSet(filters, source, dest, lag, count, n);
-    return;
-  }
-  auto run = [&]<size_t K>(std::integral_constant<size_t, K>) {
-    RunFilterChains<K>(filters, source, dest, lag, n);
-  };
-  switch (count) {
-    case 3: run(std::integral_constant<size_t, 3>{}); break;
-    case 4: run(std::integral_constant<size_t, 4>{}); break;
-    case 6: run(std::integral_constant<size_t, 6>{}); break;
-    case 7: run(std::integral_constant<size_t, 7>{}); break;
-    case 8: run(std::integral_constant<size_t, 8>{}); break;
-    default: RunFilterSet(filters, source, dest, lag, count, n); break;
-  }
+  RunFilterSet(filters, source, dest, lag, count, n);
 }
 
 // The cycle logic sample by sample. The half-speed output's low-pass runs in the same loop:
