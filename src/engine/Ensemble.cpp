@@ -220,7 +220,6 @@ void tEnsemble::InitVoiceTables() {
 // Every engine setting from `latest`, with nothing to fade from: the state right after
 // construction, a suspend or a new sample rate.
 void tEnsemble::ConfigureAtOnce(const tSettings& latest) {
-  RunWaitingSections();
   applied = latest;
   ConfigureVoices();
   dryDelaySamples = nearest(Clamped(applied.DryDelay) * kMaxDryDelaySeconds * engineRate);
@@ -233,6 +232,7 @@ void tEnsemble::ConfigureAtOnce(const tSettings& latest) {
 // The voices for the applied settings: which delay, vibrato, level movement, place and
 // ring each voice gets. While sound runs, restarted walks turn at their new halves.
 void tEnsemble::ConfigureVoices() {
+  RunWaitingSections();  // the new voices may read nearer
   const tSettings& s = applied;
   const int32_t count = CountOf(s);
   const float dynDepth = Clamped(s.DynDepth), dynRate = Clamped(s.DynRate);
@@ -429,7 +429,6 @@ void tEnsemble::ApplyWaitingChanges() {
 // they have now, and the vibrato offsets their walks would read over the fade. Then the
 // voices are set up anew and fade in.
 void tEnsemble::StartVoiceFade(const tSettings& latest) {
-  RunWaitingSections();  // the new voices may read nearer
   const int32_t length = fade.Length();
   const tSplitSections before = SectionsOf(applied.Split);
   fadingCount = voiceValues.clones;
